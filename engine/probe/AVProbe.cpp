@@ -124,6 +124,7 @@ void TAVProbe::CloseFile() {
   conversion_ = nullptr;
   decoder_.reset();
   decoderStream_ = -1;
+  seekTargetUs_ = AV_NOPTS_VALUE;
   if (context_ && ownsContext_) FF.avformat_close_input(&context_);
   context_ = nullptr;
   ownsContext_ = false;

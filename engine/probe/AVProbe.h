@@ -87,6 +87,10 @@ public:
   bool SeekTo(int streamIndex, int64_t position);
   TBitmap& DecodeFrame(int streamIndex);
   TBitmap& GetLastPicture();
+  // Threads of the frame reader's decoder: 1 decodes on the calling thread
+  // (the default), 0 lets the library choose. Takes effect when a decoder is
+  // next opened.
+  void SetDecoderThreads(int count) { decoderThreads_ = count; }
 
   int StreamCount() const { return streamCount_; }
   int ProgramCount() const { return programCount_; }
@@ -104,6 +108,12 @@ private:
   void CountStreams();
   bool IsImage2() const;
   std::string StreamLine(int index) const;
+  bool IsStillPicture() const;
+  void OpenDecoder(int streamIndex);
+  bool ReadStreamPacket(int streamIndex, AVPacket* packet);
+  bool ReceiveFrame(int streamIndex, AVFrame* frame);
+  bool BeforeSeekTarget(const AVStream* stream, const AVFrame* frame) const;
+  bool CopyToPicture(const AVFrame* frame);
 
   AVFormatContext* context_ = nullptr;
   bool ownsContext_ = false;
@@ -127,4 +137,8 @@ private:
   bool singlePictureDecoded_ = false;
   uint8_t* rgbBuffer_ = nullptr;
   int rgbBufferSize_ = 0;
+  int decoderThreads_ = 1;
+  // Microseconds (the file's own clock) that the next decoded picture must
+  // reach after a seek; AV_NOPTS_VALUE when there is none.
+  int64_t seekTargetUs_ = AV_NOPTS_VALUE;
 };

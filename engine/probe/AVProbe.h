@@ -112,7 +112,9 @@ private:
   void OpenDecoder(int streamIndex);
   bool ReadStreamPacket(int streamIndex, AVPacket* packet);
   bool ReceiveFrame(int streamIndex, AVFrame* frame);
-  bool BeforeSeekTarget(const AVStream* stream, const AVFrame* frame) const;
+  int64_t FrameTimeUs(const AVStream* stream, const AVFrame* frame) const;
+  int64_t HalfFrameUs(const AVStream* stream) const;
+  bool SeekEarlier(int64_t marginUs);
   bool CopyToPicture(const AVFrame* frame);
 
   AVFormatContext* context_ = nullptr;
@@ -138,7 +140,9 @@ private:
   uint8_t* rgbBuffer_ = nullptr;
   int rgbBufferSize_ = 0;
   int decoderThreads_ = 1;
-  // Microseconds (the file's own clock) that the next decoded picture must
-  // reach after a seek; AV_NOPTS_VALUE when there is none.
+  // The last seek: the position (microseconds of the file's own clock) that
+  // the next decoded picture must reach, AV_NOPTS_VALUE when there is none,
+  // and the stream the seek went by.
   int64_t seekTargetUs_ = AV_NOPTS_VALUE;
+  int seekStream_ = -1;
 };

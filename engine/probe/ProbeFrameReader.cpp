@@ -92,6 +92,7 @@ bool TAVProbe::SeekTo(int streamIndex, int64_t position) {
     result = FF.av_seek_frame(context_, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
     seekTargetUs_ = AV_NOPTS_VALUE;
   }
+  seekStream_ = streamIndex;
   if (result < 0) EngineLog(0, "could not seek to position %0.3f\n", position / 1000000.0);
   return true;
 }
@@ -171,17 +172,39 @@ bool TAVProbe::ReceiveFrame(int streamIndex, AVFrame* frame) {
   }
 }
 
-// True while a seek target is pending and the picture shows before it. A
-// picture within half a frame of the target counts as the one at the target.
-bool TAVProbe::BeforeSeekTarget(const AVStream* stream, const AVFrame* frame) const {
-  if (seekTargetUs_ == AV_NOPTS_VALUE) return false;
+// The picture's time in microseconds of the file's clock, AV_NOPTS_VALUE when
+// it has none.
+int64_t TAVProbe::FrameTimeUs(const AVStream* stream, const AVFrame* frame) const {
   int64_t timestamp = frame->best_effort_timestamp;
   if (timestamp == AV_NOPTS_VALUE) timestamp = frame->pts;
-  if (timestamp == AV_NOPTS_VALUE) return false;
+  if (timestamp == AV_NOPTS_VALUE) return AV_NOPTS_VALUE;
+  return FF.av_rescale_q(timestamp, stream->time_base, kMicroseconds);
+}
+
+// Half the stream's frame duration: a picture this close to a seek target is
+// the picture at the target.
+int64_t TAVProbe::HalfFrameUs(const AVStream* stream) const {
   const AVRational rate = FF.av_guess_frame_rate(context_, const_cast<AVStream*>(stream), nullptr);
-  const int64_t halfFrameUs =
-      rate.num > 0 && rate.den > 0 ? FF.av_rescale(500000, rate.den, rate.num) : 0;
-  return FF.av_rescale_q(timestamp, stream->time_base, kMicroseconds) + halfFrameUs < seekTargetUs_;
+  return rate.num > 0 && rate.den > 0 ? FF.av_rescale(500000, rate.den, rate.num) : 0;
+}
+
+// Seeks again by the last seek's stream, marginUs before its target. False
+// when that reached the start of the data, so that going further back is
+// pointless.
+bool TAVProbe::SeekEarlier(int64_t marginUs) {
+  AVRational timeBase = kMicroseconds;
+  int64_t start = context_->start_time;
+  if (seekStream_ >= 0) {
+    timeBase = context_->streams[seekStream_]->time_base;
+    start = context_->streams[seekStream_]->start_time;
+  }
+  const int64_t startUs = start == AV_NOPTS_VALUE ? 0 : FF.av_rescale_q(start, timeBase, kMicroseconds);
+  const bool atStart = seekTargetUs_ - marginUs <= startUs;
+  const int64_t earlierUs = atStart ? startUs : seekTargetUs_ - marginUs;
+  FF.avcodec_flush_buffers(decoder_.get());
+  FF.av_seek_frame(context_, seekStream_, FF.av_rescale_q(earlierUs, kMicroseconds, timeBase),
+                   AVSEEK_FLAG_BACKWARD);
+  return !atStart;
 }
 
 // Converts the decoded picture to BGR (a BGR source is taken as it is) and
@@ -270,14 +293,33 @@ TBitmap& TAVProbe::DecodeFrame(int streamIndex) {
   FramePtr frame(FF.av_frame_alloc());
   FramePtr previous(FF.av_frame_alloc());
   if (!frame || !previous) throw FFMpegException("Cannot allocate a video frame");
+  // After a seek, pictures before the target are decoded and dropped. The
+  // first picture after the seek may also lie past the target: demuxers
+  // without a key-frame index seek by packet timestamps, and decoding starts
+  // at the next key frame. Then the seek is repeated further back.
+  const int64_t halfFrameUs = HalfFrameUs(stream);
+  bool firstAfterSeek = true;
+  bool mayRetry = true;
+  int64_t marginUs = 1000000;
   bool found = false;
   while (ReceiveFrame(streamIndex, frame.get())) {
-    if (!BeforeSeekTarget(stream, frame.get())) {
-      found = true;
-      break;
+    const int64_t timeUs = FrameTimeUs(stream, frame.get());
+    if (seekTargetUs_ != AV_NOPTS_VALUE && timeUs != AV_NOPTS_VALUE) {
+      if (firstAfterSeek && mayRetry && timeUs - halfFrameUs > seekTargetUs_) {
+        mayRetry = SeekEarlier(marginUs);
+        marginUs *= 2;
+        FF.av_frame_unref(frame.get());
+        continue;
+      }
+      firstAfterSeek = false;
+      if (timeUs + halfFrameUs < seekTargetUs_) {
+        std::swap(frame, previous);
+        FF.av_frame_unref(frame.get());
+        continue;
+      }
     }
-    std::swap(frame, previous);
-    FF.av_frame_unref(frame.get());
+    found = true;
+    break;
   }
   // A target at or past the last picture shows that last picture.
   if (!found && seekTargetUs_ != AV_NOPTS_VALUE && previous->buf[0]) {

@@ -42,7 +42,9 @@ const std::string& AllowedDemuxers() {
   return list;
 }
 
-// True when some demuxer recognises the file's first bytes.
+// True when some demuxer recognises the file's first bytes. A low-score guess
+// (the library's last resort, which trusts a file name extension alone) does
+// not count as recognition.
 bool AnyDemuxerRecognises(const std::string& fileName) {
   AVIOContext* io = nullptr;
   AVDictionary* ioOptions = nullptr;
@@ -53,7 +55,7 @@ bool AnyDemuxerRecognises(const std::string& fileName) {
   const AVInputFormat* format = nullptr;
   const int score = FF.av_probe_input_buffer2(io, &format, fileName.c_str(), nullptr, 0, 0);
   FF.avio_closep(&io);
-  return score >= 0 && format != nullptr;
+  return score > AVPROBE_SCORE_RETRY && format != nullptr;
 }
 
 }  // namespace

@@ -162,8 +162,10 @@ void ApplyLetterBox(int sw, int sh, int w, int h, TOutputOptions& output) {
     output.FrameSize = std::to_string(cl + wp + cr) + "x" + std::to_string(h + ct + cb);
     output.AspectRatio = aspect;
   };
+  // Carries the crop like the two fits, so the encoded picture is w x h here
+  // too (a crop would otherwise shrink it below the chosen size).
   auto sameShape = [&] {
-    output.FrameSize = std::to_string(w) + "x" + std::to_string(h);
+    output.FrameSize = std::to_string(w + cl + cr) + "x" + std::to_string(h + ct + cb);
     output.AspectRatio = aspect;
   };
   auto byShape = [&] {
@@ -191,8 +193,12 @@ void ApplyLetterBox(int sw, int sh, int w, int h, TOutputOptions& output) {
     if (cr > 0) pads.Right = 2 * ((pads.Right + cr) / 2);
     if (ct > 0) pads.Top = 2 * ((pads.Top + ct) / 2);
     if (cb > 0) pads.Bottom = 2 * ((pads.Bottom + cb) / 2);
-    output.PadLeft = output.PadRight = 2 * ((pads.Left + pads.Right) / 4);
-    output.PadTop = output.PadBottom = 2 * ((pads.Top + pads.Bottom) / 4);
+    // An even split; when half the total is odd the right or bottom side takes
+    // the extra two pixels, so the picture keeps its full size.
+    output.PadLeft = 2 * ((pads.Left + pads.Right) / 4);
+    output.PadRight = pads.Left + pads.Right - output.PadLeft;
+    output.PadTop = 2 * ((pads.Top + pads.Bottom) / 4);
+    output.PadBottom = pads.Top + pads.Bottom - output.PadTop;
   }
 }
 

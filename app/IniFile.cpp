@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-// The package ships the header without the optional Unicode converter: the
-// 8-bit interface needs none.
+// The 8-bit interface needs no Unicode converter, and the templates are
+// compiled here rather than taken from the packaged library (which pulls in
+// ICU for the wide-character variants we do not use).
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
 namespace {
@@ -126,6 +128,15 @@ bool TIniFile::SectionExists(const std::string& section) const {
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
   return data_->ini.GetValue(section.c_str(), key.c_str(), nullptr) != nullptr;
+}
+
+std::vector<std::string> TIniFile::KeyNames(const std::string& section) const {
+  CSimpleIniA::TNamesDepend keys;
+  data_->ini.GetAllKeys(section.c_str(), keys);
+  keys.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> names;
+  for (const auto& key : keys) names.emplace_back(key.pItem);
+  return names;
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // The conversion error of a text that should be a number; its message is the
 // one the application-wide handler shows.
@@ -52,6 +53,8 @@ public:
 
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
+  // The keys of a section as spelled in the file, in file order.
+  std::vector<std::string> KeyNames(const std::string& section) const;
 
   // Each write is saved at once; the first write creates the file and its
   // folder. Raises EIniFileException when the file cannot be written.

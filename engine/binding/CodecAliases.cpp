@@ -27,6 +27,11 @@ constexpr TNameAlias kOptionRenames[] = {
     {"gop", "g"},
 };
 
+// Flags of "flags" that became boolean options of the encoders using them.
+constexpr std::string_view kFlagsMovedToOptions[] = {
+    "scan_offset",
+};
+
 std::string Lookup(const TNameAlias* begin, const TNameAlias* end, const std::string& name) {
   for (const TNameAlias* alias = begin; alias != end; ++alias) {
     if (alias->OldName == name) return std::string(alias->NewName);
@@ -51,4 +56,16 @@ std::string ResolveEncoderName(const std::string& name,
 
 std::string CurrentOptionName(const std::string& name) {
   return Lookup(std::begin(kOptionRenames), std::end(kOptionRenames), name);
+}
+
+bool FlagMovedToOption(const std::string& flagsValue, std::string& optionName, std::string& optionValue) {
+  const std::string flag = !flagsValue.empty() && flagsValue[0] == '+' ? flagsValue.substr(1) : flagsValue;
+  for (std::string_view moved : kFlagsMovedToOptions) {
+    if (moved == flag) {
+      optionName = std::string(moved);
+      optionValue.assign(1, '1');
+      return true;
+    }
+  }
+  return false;
 }

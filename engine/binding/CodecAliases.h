@@ -22,3 +22,8 @@ std::string ResolveEncoderName(const std::string& name,
 // The current name of a generic option ("gop" -> "g"); any other name is
 // returned unchanged.
 std::string CurrentOptionName(const std::string& name);
+
+// A flag of the generic "flags" option that became an option of the encoders
+// that use it: "+scan_offset" -> "scan_offset" "1". True, with that option's
+// name and value, when flagsValue sets exactly one such flag.
+bool FlagMovedToOption(const std::string& flagsValue, std::string& optionName, std::string& optionValue);

@@ -97,9 +97,14 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& givenName, const std::st
     if (name[0] == 'a') type = AVMEDIA_TYPE_AUDIO;
     if (name[0] == 'v') type = AVMEDIA_TYPE_VIDEO;
     if (name[0] == 's') type = AVMEDIA_TYPE_SUBTITLE;
-    if (type >= 0) setIn(CodecOptions[type], name.substr(1), kTypeMasks[type]);
+    if (type >= 0) setIn(CodecOptions[type], name.substr(1), 0);
   }
-  if (!found) return SetPrivateOption(name, value);
+  if (!found) {
+    std::string movedName, movedValue;
+    if (name == "flags" && FlagMovedToOption(value, movedName, movedValue))
+      return SetPrivateOption(movedName, movedValue);
+    return SetPrivateOption(name, value);
+  }
 
   GenericOptionNames.emplace_back(found->name);
   int64_t videoDebug = 0, formatDebug = 0;

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -38,6 +39,7 @@
 #include "engine/binding/FrameHook.h"
 #include "engine/binding/MediaPtr.h"
 #include "engine/probe/TBitmap.h"
+#include "engine/session/RunTables.h"
 
 // What the picture hooks do with the current picture: run them, skip them for
 // this picture, or stop hooking for the rest of the run.
@@ -317,6 +319,93 @@ public:
   // -- The transcode (set-up, main loop, audio and video paths, progress,
   // -- filter graph) adds its run-state members below this line.
 
+  // Runs the transcode of the opened inputs into the created outputs: set-up
+  // (stream mapping, codec parameters, codecs, headers), the main loop, the
+  // end-of-stream flush, the trailers and the final report. Raises
+  // FFMpegException; the run tables are released on every way out, codecs
+  // that stay open are closed by CloseOpenEncoders / CloseOpenDecoders, which
+  // the caller runs after every run. StopRequested ends the loop early: the
+  // trailers are still written and CompletedNormally stays false.
+  void RunTranscode();
+  void CloseOpenEncoders();
+  void CloseOpenDecoders();
+
+  // Run state of the transcode (the per-run tables are in RunTables.h).
+  int64_t VideoBytes = 0;   // video bytes written, encoded or copied
+  int64_t AudioBytes = 0;
+  int64_t HeaderBytes = 0;  // the encoders' global headers
+  int DupFrames = 0;        // pictures duplicated by video sync
+  int DropFrames = 0;       // pictures dropped by video sync
+  int64_t TimerStart = 0;   // av_gettime_relative when the main loop began
+  std::list<AVCodecContext*> OpenEncoders;  // most recently opened first
+  std::list<AVCodecContext*> OpenDecoders;
+  // Packed signed 16-bit samples of the decoded audio unit being processed;
+  // only grows, and survives runs.
+  std::vector<uint8_t> DecodedAudioBuffer;
+  std::vector<uint8_t> SubtitleBuffer;  // encoded subtitle, 65536 bytes once made
+  int HookFrameCount = 0;  // pictures seen by PrepareVideoFrame since the last reset
+  // Called on the job's thread at the head of every main-loop iteration and
+  // of the duplicate-picture loop. The converter's pause blocks in it until
+  // the job is resumed or stopped; null means no pausing.
+  std::function<void()> PauseGate;
+  // Quantiser counters of option "qphist", shared by every session of the
+  // process and never cleared.
+  static std::array<std::atomic<int>, 52> QpHistogram;
+
+protected:
+  // One packet of input stream ist (table index istIndex) through its
+  // decoder to every output stream it feeds; null drains the decoder and
+  // flushes the encoders it feeds. -1 when decoding failed.
+  int ProcessInputPacket(TInputStreamState& ist, int istIndex, const AVPacket* packet);
+  // The one way to the muxer: the stream's bitstream filters, then the
+  // interleaving writer. Takes the packet's reference.
+  void WritePacket(AVFormatContext* os, AVPacket* packet, TOutputStreamState& ost);
+  // Output paths of decoded units (AudioOutput.cpp, VideoOutput.cpp).
+  void OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
+                   int size);
+  void PrepareVideoFrame(TInputStreamState& ist, AVFrame* picture);
+  void OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
+                   int& frameSize);
+  void OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
+                      int64_t pts);
+  // Encodes what the stream's FIFO still holds and drains the encoder.
+  void FlushEncoder(AVFormatContext* os, TOutputStreamState& ost);
+  // Seconds of the sync stream's clock since StartTime.
+  double SyncInputSeconds(const TOutputStreamState& ost) const;
+  // Progress.cpp.
+  void ReportProgress(bool finalReport);
+  void WriteVideoStats(AVFormatContext* os, TOutputStreamState& ost, int frameSize);
+  void FreeRunTables();
+  // Encodes one frame (null drains the encoder) and writes every packet the
+  // encoder gives back; the size of the last packet, 0 when none.
+  int EncodeFrame(AVFormatContext* os, TOutputStreamState& ost, AVFrame* frame);
+
+  std::unique_ptr<TRunTables> runTables_;
+
+private:
+  // TranscodeSetup.cpp.
+  void SetUpTranscode(TRunTables& tables);
+  void MapOutputStreams(TRunTables& tables);
+  void SetCopyParameters(TOutputStreamState& ost, TInputStreamState& ist, AVFormatContext* os);
+  void SetEncodeParameters(TOutputStreamState& ost, TInputStreamState& ist);
+  void OpenPassLog(TOutputStreamState& ost, int index);
+  void OpenEncoder(TOutputStreamState& ost, TRunTables& tables);
+  void OpenDecoder(TInputStreamState& ist);
+  void CreateBitstreamFilters(TOutputStreamState& ost);
+  int FindProgramStream(const TRunTables& tables, AVMediaType type, int programId);
+  // TranscodeLoop.cpp.
+  void RunMainLoop(TRunTables& tables);
+  void CopyPacket(AVFormatContext* os, TOutputStreamState& ost, const TInputStreamState& ist, const AVPacket* packet);
+  void FilterAndWrite(AVFormatContext* os, AVPacket* packet, TOutputStreamState& ost, size_t level);
+  void MuxPacket(AVFormatContext* os, AVPacket* packet, TOutputStreamState& ost);
+  int DecodeAudioVideo(TInputStreamState& ist, int istIndex, const AVPacket* packet);
+  void HandleDecodedFrame(TInputStreamState& ist, int istIndex, AVFrame* frame, bool fromPacket, int framesOfPacket);
+  void ThrottleToNativeRate(TInputStreamState& ist);
+  // AudioOutput.cpp.
+  int ConvertToS16(TInputStreamState& ist, const AVFrame* frame);
+  void EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
+
+public:
   TLogHandler LogHandler;
   TProgressHandler ProgressHandler;
   TTerminateHandler TerminateHandler;

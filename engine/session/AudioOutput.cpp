@@ -1,0 +1,209 @@
+// The audio output path: decoded audio as packed signed 16-bit samples,
+// rate and channel changes, the FIFO that cuts whole encoder frames, the
+// conversion to the encoder's sample format and the encoding.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/binding/MediaLibraries.h"
+#include "engine/binding/MyUtils.h"
+#include "engine/session/CustomFFmpeg.h"
+
+namespace {
+
+// The layout to hand the resampler: a layout that only gives a channel
+// count becomes the usual layout of that count.
+void UsableLayout(const AVChannelLayout& given, AVChannelLayout& layout) {
+  if (given.order == AV_CHANNEL_ORDER_UNSPEC || given.nb_channels <= 0) {
+    FF.av_channel_layout_default(&layout, given.nb_channels > 0 ? given.nb_channels : 1);
+    return;
+  }
+  if (FF.av_channel_layout_copy(&layout, &given) < 0) FF.av_channel_layout_default(&layout, given.nb_channels);
+}
+
+SwrContext* MakeConverter(const AVChannelLayout& outLayout, AVSampleFormat outFormat, int outRate,
+                          const AVChannelLayout& inLayout, AVSampleFormat inFormat, int inRate) {
+  AVChannelLayout out{}, in{};
+  UsableLayout(outLayout, out);
+  UsableLayout(inLayout, in);
+  SwrContext* context = nullptr;
+  const int made = FF.swr_alloc_set_opts2(&context, &out, outFormat, outRate, &in, inFormat, inRate, 0, nullptr);
+  FF.av_channel_layout_uninit(&out);
+  FF.av_channel_layout_uninit(&in);
+  if (made < 0 || !context) return nullptr;
+  if (FF.swr_init(context) < 0) {
+    FF.swr_free(&context);
+    return nullptr;
+  }
+  return context;
+}
+
+void EnsureSize(std::vector<uint8_t>& buffer, size_t bytes) {
+  if (buffer.size() < bytes) buffer.resize(bytes);
+}
+
+}  // namespace
+
+int TCustomFFmpeg::ConvertToS16(TInputStreamState& ist, const AVFrame* frame) {
+  const int channels = frame->ch_layout.nb_channels;
+  const int rate = frame->sample_rate;
+  const int samples = frame->nb_samples;
+  if (channels <= 0 || rate <= 0 || samples <= 0) return 0;
+  const size_t bytes = static_cast<size_t>(samples) * channels * 2;
+  if (DecodedAudioBuffer.size() < bytes) DecodedAudioBuffer.resize(std::max<size_t>(bytes, 192000));
+
+  size_t unitBytes = bytes;
+  if (frame->format == AV_SAMPLE_FMT_S16) {
+    std::memcpy(DecodedAudioBuffer.data(), frame->data[0], bytes);
+  } else {
+    if (!ist.ToS16 || ist.ToS16Format != frame->format || ist.ToS16Rate != rate || ist.ToS16Channels != channels) {
+      ist.ToS16.reset(MakeConverter(frame->ch_layout, AV_SAMPLE_FMT_S16, rate, frame->ch_layout,
+                                    static_cast<AVSampleFormat>(frame->format), rate));
+      if (!ist.ToS16) {
+        const char* from = FF.av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format));
+        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "?",
+                                         FF.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16)));
+      }
+      ist.ToS16Format = frame->format;
+      ist.ToS16Rate = rate;
+      ist.ToS16Channels = channels;
+    }
+    uint8_t* out = DecodedAudioBuffer.data();
+    const int converted = FF.swr_convert(ist.ToS16.get(), &out, samples,
+                                         const_cast<const uint8_t**>(frame->extended_data), samples);
+    if (converted <= 0) return 0;
+    unitBytes = static_cast<size_t>(converted) * channels * 2;
+  }
+  ist.UnitChannels = channels;
+  ist.UnitRate = rate;
+  return static_cast<int>(unitBytes);
+}
+
+void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
+                                const uint8_t* samples, int size) {
+  AVCodecContext* enc = ost.Encoder;
+  const int encChannels = enc->ch_layout.nb_channels;
+  const int encRate = enc->sample_rate;
+  const int decChannels = ist.UnitChannels;
+  const int decRate = ist.UnitRate;
+  if (encChannels <= 0 || decChannels <= 0 || size <= 0) return;
+  if (encChannels != decChannels || encRate != decRate) ost.AudioResample = true;
+  if (ost.AudioResample && !ost.AudioResampler) {
+    AVChannelLayout decLayout{};
+    FF.av_channel_layout_default(&decLayout, decChannels);
+    ost.AudioResampler.reset(
+        MakeConverter(enc->ch_layout, AV_SAMPLE_FMT_S16, encRate, decLayout, AV_SAMPLE_FMT_S16, decRate));
+    if (!ost.AudioResampler)
+      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
+                                       decRate, encChannels, encRate));
+  }
+
+  AVAudioFifo* fifo = ost.SampleFifo.get();
+  const int fifoSamples = FF.av_audio_fifo_size(fifo);
+  if (AudioSyncMethod == 0)
+    ost.SyncPosition = static_cast<int64_t>(std::nearbyint(SyncInputSeconds(ost) * encRate)) - fifoSamples;
+  // Audio synchronisation (dropping or inserting samples, drift
+  // compensation) for the other sync methods acts here.
+  if (ost.AudioNextPts == AV_NOPTS_VALUE) ost.AudioNextPts = ost.SyncPosition + fifoSamples;
+
+  const uint8_t* unit = samples;
+  int unitSamples = size / (2 * decChannels);
+  if (ost.AudioResample) {
+    const int capacity = FF.swr_get_out_samples(ost.AudioResampler.get(), unitSamples);
+    if (capacity <= 0) return;
+    EnsureSize(ost.ResampleBuffer, static_cast<size_t>(capacity) * encChannels * 2);
+    uint8_t* out = ost.ResampleBuffer.data();
+    unitSamples = FF.swr_convert(ost.AudioResampler.get(), &out, capacity, &unit, unitSamples);
+    if (unitSamples <= 0) return;
+    unit = out;
+  }
+
+  const int frameSize = enc->frame_size;
+  if (frameSize > 1) {
+    void* unitData = const_cast<uint8_t*>(unit);
+    if (FF.av_audio_fifo_write(fifo, &unitData, unitSamples) < unitSamples)
+      throw FFMpegException("av_fifo_realloc2() failed");
+    EnsureSize(ost.FrameSamples, static_cast<size_t>(frameSize) * encChannels * 2);
+    while (FF.av_audio_fifo_size(fifo) >= frameSize) {
+      void* frameData = ost.FrameSamples.data();
+      FF.av_audio_fifo_read(fifo, &frameData, frameSize);
+      EncodeAudioSamples(os, ost, ost.FrameSamples.data(), frameSize);
+      ost.SyncPosition += frameSize;
+    }
+  } else {
+    // Encoders without a frame size take every unit whole.
+    ost.SyncPosition += unitSamples;
+    EncodeAudioSamples(os, ost, unit, unitSamples);
+  }
+}
+
+void TCustomFFmpeg::EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples,
+                                       int sampleCount) {
+  AVCodecContext* enc = ost.Encoder;
+  if (!ost.AudioFrame) {
+    ost.AudioFrame.reset(FF.av_frame_alloc());
+    if (!ost.AudioFrame) throw FFMpegException("av_mallocz fail");
+  }
+  AVFrame* frame = ost.AudioFrame.get();
+  // The frame is reused unless the encoder still holds it or it is too small.
+  if (!frame->buf[0] || ost.AudioFrameCapacity < sampleCount || !FF.av_frame_is_writable(frame)) {
+    FF.av_frame_unref(frame);
+    frame->format = enc->sample_fmt;
+    frame->sample_rate = enc->sample_rate;
+    if (FF.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0) throw FFMpegException("av_mallocz fail");
+    frame->nb_samples = std::max(sampleCount, enc->frame_size);
+    if (FF.av_frame_get_buffer(frame, 0) < 0) throw FFMpegException("av_mallocz fail");
+    ost.AudioFrameCapacity = frame->nb_samples;
+  }
+  frame->nb_samples = sampleCount;
+
+  const int channels = enc->ch_layout.nb_channels;
+  if (enc->sample_fmt == AV_SAMPLE_FMT_S16) {
+    std::memcpy(frame->data[0], samples, static_cast<size_t>(sampleCount) * channels * 2);
+  } else {
+    const int pair = enc->sample_fmt + 5 * AV_SAMPLE_FMT_S16;
+    if (!ost.SampleFormatConverter || ost.SampleFormatPair != pair) {
+      ost.SampleFormatConverter.reset(MakeConverter(enc->ch_layout, enc->sample_fmt, enc->sample_rate,
+                                                    enc->ch_layout, AV_SAMPLE_FMT_S16, enc->sample_rate));
+      if (!ost.SampleFormatConverter) {
+        const char* to = FF.av_get_sample_fmt_name(enc->sample_fmt);
+        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format",
+                                         FF.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16), to ? to : "?"));
+      }
+      ost.SampleFormatPair = pair;
+    }
+    const int converted =
+        FF.swr_convert(ost.SampleFormatConverter.get(), frame->extended_data, sampleCount, &samples, sampleCount);
+    if (converted < 0) {
+      if (ExitOnError) throw FFMpegException("av_audio_convert() failed");
+      Log(0, "av_audio_convert() failed");
+      return;
+    }
+  }
+  frame->pts = ost.AudioNextPts;
+  ost.AudioNextPts += sampleCount;
+  EncodeFrame(os, ost, frame);
+}
+
+void TCustomFFmpeg::FlushEncoder(AVFormatContext* os, TOutputStreamState& ost) {
+  AVCodecContext* enc = ost.Encoder;
+  if (enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.SampleFifo) {
+    const int left = FF.av_audio_fifo_size(ost.SampleFifo.get());
+    if (left > 0) {
+      const int channels = enc->ch_layout.nb_channels;
+      const int frameSize = enc->frame_size;
+      int count = left;
+      // An encoder that only takes whole frames gets the rest padded with
+      // silence rather than losing it.
+      if (frameSize > 1 && left < frameSize && !(enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME))
+        count = frameSize;
+      EnsureSize(ost.FrameSamples, static_cast<size_t>(count) * channels * 2);
+      std::memset(ost.FrameSamples.data(), 0, static_cast<size_t>(count) * channels * 2);
+      void* frameData = ost.FrameSamples.data();
+      FF.av_audio_fifo_read(ost.SampleFifo.get(), &frameData, left);
+      EncodeAudioSamples(os, ost, ost.FrameSamples.data(), count);
+      ost.SyncPosition += count;
+    }
+  }
+  if (enc->codec_type == AVMEDIA_TYPE_AUDIO || enc->codec_type == AVMEDIA_TYPE_VIDEO) EncodeFrame(os, ost, nullptr);
+}

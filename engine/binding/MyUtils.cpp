@@ -74,11 +74,15 @@ std::string FormatDateTimeText(const std::string& format, double value) {
 }
 
 void* LoadLibraryFromFolder(const std::string& folder, const std::string& fileName) {
-  if (folder.empty()) return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The media libraries keep process-wide state (codec tables, threads of
+  // their own) that outlives any handle: closing a handle releases the
+  // reference, never the mapping.
+  constexpr int kFlags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+  if (folder.empty()) return dlopen(fileName.c_str(), kFlags);
   std::string path = folder;
   if (path.back() != '/') path += '/';
   path += fileName;
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return dlopen(path.c_str(), kFlags);
 }
 
 std::string FormatText(const char* format, ...) {

@@ -381,6 +381,19 @@ TEST_F(OptionTable, KnowsItsOneHundredAndSixNamesInOrder) {
   EXPECT_EQ(names.back(), "spre");
 }
 
+#ifdef TOVRIN_HOOK_PAINT
+TEST_F(OptionTable, VideoHooksJoinTheChainUntilRelease) {
+  session.ParseOption("vhook", std::string(TOVRIN_HOOK_PAINT) + "|12 34");
+  session.ParseOption("vhook", TOVRIN_HOOK_PAINT);
+  EXPECT_TRUE(session.UsingVHook);
+  ASSERT_NE(session.FrameHooks, nullptr);
+  ASSERT_NE(session.FrameHooks->next, nullptr);
+  EXPECT_EQ(session.FrameHooks->next->next, nullptr);
+  session.ReleaseSession();
+  EXPECT_EQ(session.FrameHooks, nullptr);
+}
+#endif
+
 TEST_F(OptionTable, VerbositySetsTheLibraryLogLevel) {
   const int saved = FF.av_log_get_level();
   session.ParseOption("v", "2");

@@ -12,8 +12,8 @@
 namespace {
 
 // Option flag masks per media type: video, audio, data, subtitle, attachment.
-constexpr int kTypeMasks[TCustomFFmpeg::MediaTypeCount] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
-                                                           AV_OPT_FLAG_SUBTITLE_PARAM, 0};
+constexpr int kTypeMasks[TCustomFFmpeg::MediaTypeCount] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM,
+                                                           0, AV_OPT_FLAG_SUBTITLE_PARAM, 0};
 
 // Options that would let a file reach other files or the network; every open
 // sets them itself.
@@ -52,8 +52,8 @@ bool TCustomFFmpeg::EnsureOptionHolders() {
   }
   if (!FormatOptions) FormatOptions = FF.avformat_alloc_context();
   if (!ScalerOptions)
-    ScalerOptions =
-        FF.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, SwsFlags, nullptr, nullptr, nullptr);
+    ScalerOptions = FF.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, SwsFlags,
+                                      nullptr, nullptr, nullptr);
   return FormatOptions && ScalerOptions;
 }
 
@@ -127,8 +127,8 @@ bool TCustomFFmpeg::SetPrivateOption(const std::string& name, const std::string&
     if (!FF.av_codec_is_encoder(codec) || !codec->priv_class) continue;
     if (!FindClassOption(&codec->priv_class, name.c_str())) continue;
     AVCodecContext* probe = FF.avcodec_alloc_context3(codec);
-    const bool accepted = probe && probe->priv_data &&
-                          FF.av_opt_set(probe->priv_data, name.c_str(), value.c_str(), 0) >= 0;
+    const bool accepted =
+        probe && probe->priv_data && FF.av_opt_set(probe->priv_data, name.c_str(), value.c_str(), 0) >= 0;
     FF.avcodec_free_context(&probe);
     if (!accepted) continue;
     EncoderPrivateOptions.emplace_back(name, value);
@@ -140,8 +140,8 @@ bool TCustomFFmpeg::SetPrivateOption(const std::string& name, const std::string&
     if (!muxer->priv_class || !FindClassOption(&muxer->priv_class, name.c_str())) continue;
     AVFormatContext* probe = nullptr;
     FF.avformat_alloc_output_context2(&probe, muxer, nullptr, nullptr);
-    const bool accepted = probe && probe->priv_data &&
-                          FF.av_opt_set(probe->priv_data, name.c_str(), value.c_str(), 0) >= 0;
+    const bool accepted =
+        probe && probe->priv_data && FF.av_opt_set(probe->priv_data, name.c_str(), value.c_str(), 0) >= 0;
     if (probe) FF.avformat_free_context(probe);
     if (!accepted) continue;
     MuxerPrivateOptions.emplace_back(name, value);

@@ -172,8 +172,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     if (type == AVMEDIA_TYPE_VIDEO) {
       FrameHeight = parameters->height;
       FrameWidth = parameters->width;
-      AVRational sampleAspect =
-          stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio : parameters->sample_aspect_ratio;
+      AVRational sampleAspect = stream->sample_aspect_ratio.num != 0 ? stream->sample_aspect_ratio
+                                                                     : parameters->sample_aspect_ratio;
       double ratio = sampleAspect.num != 0 && sampleAspect.den != 0
                          ? static_cast<double>(sampleAspect.num) / sampleAspect.den
                          : 0.0;
@@ -191,9 +191,12 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
       const AVRational codecRate = stream->avg_frame_rate;
       if (codecRate.num != 0 && codecRate.den != 0 && containerRate.den != 0 &&
           (codecRate.num != containerRate.num || codecRate.den != containerRate.den) && Verbose > 0)
-        Log(1, "Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f (%d/%d)",
-            static_cast<int>(i), static_cast<double>(codecRate.num) / codecRate.den, codecRate.num, codecRate.den,
-            static_cast<double>(containerRate.num) / containerRate.den, containerRate.num, containerRate.den);
+        Log(1,
+            "Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> %2.2f "
+            "(%d/%d)",
+            static_cast<int>(i), static_cast<double>(codecRate.num) / codecRate.den, codecRate.num,
+            codecRate.den, static_cast<double>(containerRate.num) / containerRate.den, containerRate.num,
+            containerRate.den);
       FrameRate = containerRate;
 
       if (VideoDisable)

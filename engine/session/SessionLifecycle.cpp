@@ -9,9 +9,13 @@
 #include "engine/binding/MyUtils.h"
 #include "engine/session/CustomFFmpeg.h"
 
-TCustomFFmpeg::TCustomFFmpeg() { ResetOptions(); }
+TCustomFFmpeg::TCustomFFmpeg() {
+  ResetOptions();
+}
 
-TCustomFFmpeg::~TCustomFFmpeg() { ReleaseSession(); }
+TCustomFFmpeg::~TCustomFFmpeg() {
+  ReleaseSession();
+}
 
 void TCustomFFmpeg::InitSession() {
   if (!MediaLibrariesLoaded()) return;

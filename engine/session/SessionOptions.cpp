@@ -14,7 +14,9 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& message) { throw FFMpegException(message); }
+[[noreturn]] void Fail(const std::string& message) {
+  throw FFMpegException(message);
+}
 
 // Text without leading and trailing blanks and control characters.
 std::string Trim(const std::string& text) {
@@ -75,7 +77,8 @@ bool TryParseDouble(const std::string& text, double& number) {
 
 double StrToFloat(const std::string& text) {
   double number = 0;
-  if (!TryParseDouble(text, number)) Fail(FormatText("'%s' is not a valid floating point value", text.c_str()));
+  if (!TryParseDouble(text, number))
+    Fail(FormatText("'%s' is not a valid floating point value", text.c_str()));
   return number;
 }
 
@@ -439,12 +442,16 @@ void TCustomFFmpeg::ApplyCrop(const std::string& name, const std::string& value)
   const int size = StrToInt(value);
   if (size < 0) return;
   const bool vertical = name == "croptop" || name == "cropbottom";
-  const char* side = name == "croptop" ? "Top" : name == "cropbottom" ? "Bottom" : name == "cropleft" ? "Left" : "Right";
+  const char* side = name == "croptop"      ? "Top"
+                     : name == "cropbottom" ? "Bottom"
+                     : name == "cropleft"   ? "Left"
+                                            : "Right";
   if (size % 2 != 0) Fail(FormatText("%s crop size must be a multiple of 2", side));
   if (size >= (vertical ? FrameHeight : FrameWidth))
-    Fail(FormatText("%s crop dimensions are outside the range of the original image.\n"
-                    "Remember to crop first and scale second.",
-                    vertical ? "Vertical" : "Horizontal"));
+    Fail(
+        FormatText("%s crop dimensions are outside the range of the original image.\n"
+                   "Remember to crop first and scale second.",
+                   vertical ? "Vertical" : "Horizontal"));
   if (name == "croptop") CropTop = size;
   if (name == "cropbottom") CropBottom = size;
   if (name == "cropleft") CropLeft = size;
@@ -455,7 +462,10 @@ void TCustomFFmpeg::ApplyCrop(const std::string& name, const std::string& value)
 void TCustomFFmpeg::ApplyPad(const std::string& name, const std::string& value) {
   const int size = StrToInt(value);
   if (size < 0) return;
-  const char* side = name == "padtop" ? "Top" : name == "padbottom" ? "Bottom" : name == "padleft" ? "Left" : "Right";
+  const char* side = name == "padtop"      ? "Top"
+                     : name == "padbottom" ? "Bottom"
+                     : name == "padleft"   ? "Left"
+                                           : "Right";
   if (size % 2 != 0) Fail(FormatText("%s pad size must be a multiple of 2", side));
   if (name == "padtop") PadTop = size;
   if (name == "padbottom") PadBottom = size;
@@ -510,7 +520,9 @@ void TCustomFFmpeg::ApplyBitstreamFilter(char kind, const std::string& value) {
   spec.Filter = FF.av_bsf_get_by_name(name.c_str());
   if (!spec.Filter) Fail(FormatText("Unknown bitstream filter %s", Trim(value).c_str()));
   if (equals != std::string::npos) spec.Arguments = value.substr(equals + 1);
-  auto& chain = kind == 'v' ? VideoBitstreamFilters : kind == 'a' ? AudioBitstreamFilters : SubtitleBitstreamFilters;
+  auto& chain = kind == 'v'   ? VideoBitstreamFilters
+                : kind == 'a' ? AudioBitstreamFilters
+                              : SubtitleBitstreamFilters;
   chain.push_back(std::move(spec));
 }
 
@@ -529,7 +541,8 @@ void TCustomFFmpeg::LogPixelFormats() {
   Log(1, "%-16s %13s %14s", "name", "nb_components", "bits_per_pixel");
   for (const AVPixFmtDescriptor* descriptor = FF.av_pix_fmt_desc_next(nullptr); descriptor;
        descriptor = FF.av_pix_fmt_desc_next(descriptor))
-    Log(1, "%-16s %13d %14d", descriptor->name, descriptor->nb_components, FF.av_get_bits_per_pixel(descriptor));
+    Log(1, "%-16s %13d %14d", descriptor->name, descriptor->nb_components,
+        FF.av_get_bits_per_pixel(descriptor));
 }
 
 void TCustomFFmpeg::LogSampleFormats() {

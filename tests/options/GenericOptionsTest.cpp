@@ -92,7 +92,7 @@ TEST_F(GenericOptions, RefusesUnknownNamesBadValuesAndAccessOptions) {
 }
 
 TEST_F(GenericOptions, ContextOptionsFollowTheFlagMaskAndOnlyWhatWasSet) {
-  ASSERT_TRUE(session.SetGenericOption("g", "18"));         // video, encoding
+  ASSERT_TRUE(session.SetGenericOption("g", "18"));          // video, encoding
   ASSERT_TRUE(session.SetGenericOption("cutoff", "15000"));  // audio, encoding
   ASSERT_TRUE(session.SetGenericOption("ab", "96000"));
   const AVCodec* x264 = FF.avcodec_find_encoder_by_name("libx264");

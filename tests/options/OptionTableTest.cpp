@@ -94,7 +94,10 @@ TEST_F(OptionTable, EveryRefusalCarriesItsMessage) {
       {{}, "itsscale", "20:1.5", "stream index over MAX_STREAMS(20)"},
       {{}, "itsscale", "-1:1.5", "stream index over MAX_STREAMS(20)"},
       {{}, "intra_matrix", Numbers(63), "Syntax error in matrix \"" + Numbers(63) + "\" at coeff 62"},
-      {{}, "inter_matrix", "8,0," + Numbers(62), "Syntax error in matrix \"8,0," + Numbers(62) + "\" at coeff 1"},
+      {{},
+       "inter_matrix",
+       "8,0," + Numbers(62),
+       "Syntax error in matrix \"8,0," + Numbers(62) + "\" at coeff 1"},
       {{}, "pass", "3", "pass number can be only 1 or 2"},
       {{}, "pass", "0", "pass number can be only 1 or 2"},
       {{}, "threads", "2", "TODO: option - threads"},
@@ -109,7 +112,10 @@ TEST_F(OptionTable, EveryRefusalCarriesItsMessage) {
       {{}, "newsubtitle", "", "At least one output file must be specified"},
       {{}, "f", "nosuchformat", "Unknown input or output format: nosuchformat"},
       {{}, "vbsf", "nosuchfilter=1", "Unknown bitstream filter nosuchfilter=1"},
-      {{}, "vhook", "/nonexistent/hook.so a b", "Failed to add video hook function: /nonexistent/hook.so a b"},
+      {{},
+       "vhook",
+       "/nonexistent/hook.so a b",
+       "Failed to add video hook function: /nonexistent/hook.so a b"},
       {{}, "target", "pal-xyz", "Unknown target type"},
       {{}, "target", "vcd", "frame_rate is invalid."},  // no frame rate to detect the norm from
   };
@@ -124,6 +130,15 @@ TEST_F(OptionTable, EveryRefusalCarriesItsMessage) {
       EXPECT_EQ(e.what(), c.message) << c.name << "=" << c.value;
     }
   }
+}
+
+TEST_F(OptionTable, MapTablesRefuseEntriesBeyondTheirSize) {
+  for (int i = 0; i < TCustomFFmpeg::MaxStreamMaps; ++i) session.ParseOption("map", "0:0");
+  EXPECT_THROW(session.ParseOption("map", "0:1"), FFMpegException);
+  EXPECT_EQ(session.StreamMapCount, TCustomFFmpeg::MaxStreamMaps);
+  for (int i = 0; i < TCustomFFmpeg::MaxMetaDataMaps; ++i) session.ParseOption("map_meta_data", "0:0");
+  EXPECT_THROW(session.ParseOption("map_meta_data", "0:0"), FFMpegException);
+  EXPECT_EQ(session.MetaDataMapCount, TCustomFFmpeg::MaxMetaDataMaps);
 }
 
 TEST_F(OptionTable, RefusedCropAndSizeLeaveThePictureAlone) {
@@ -143,16 +158,30 @@ struct AcceptedCase {
 
 TEST_F(OptionTable, AcceptedValuesSetTheirFields) {
   const std::vector<AcceptedCase> cases = {
-      {{{"aspect", "16:9"}}, [](auto& s) { EXPECT_FLOAT_EQ(s.FrameAspectRatio, 1.7777778f); }, "aspect ratio"},
+      {{{"aspect", "16:9"}},
+       [](auto& s) { EXPECT_FLOAT_EQ(s.FrameAspectRatio, 1.7777778f); },
+       "aspect ratio"},
       {{{"aspect", "1.5"}}, [](auto& s) { EXPECT_FLOAT_EQ(s.FrameAspectRatio, 1.5f); }, "aspect real"},
       {{{"padcolor", "255"}},
-       [](auto& s) { EXPECT_EQ(s.PadColor, (std::array<int, 3>{76, 85, 255})); },
+       [](auto& s) {
+         EXPECT_EQ(s.PadColor, (std::array<int, 3>{76, 85, 255}));
+       },
        "pure red"},
       {{{"padcolor", "16777215"}},
-       [](auto& s) { EXPECT_EQ(s.PadColor, (std::array<int, 3>{255, 128, 128})); },
+       [](auto& s) {
+         EXPECT_EQ(s.PadColor, (std::array<int, 3>{255, 128, 128}));
+       },
        "white"},
-      {{{"padcolor", "0"}}, [](auto& s) { EXPECT_EQ(s.PadColor, (std::array<int, 3>{0, 128, 128})); }, "black"},
-      {{}, [](auto& s) { EXPECT_EQ(s.PadColor, (std::array<int, 3>{16, 128, 128})); }, "default pad colour"},
+      {{{"padcolor", "0"}},
+       [](auto& s) {
+         EXPECT_EQ(s.PadColor, (std::array<int, 3>{0, 128, 128}));
+       },
+       "black"},
+      {{},
+       [](auto& s) {
+         EXPECT_EQ(s.PadColor, (std::array<int, 3>{16, 128, 128}));
+       },
+       "default pad colour"},
       {{{"qscale", "255"}}, [](auto& s) { EXPECT_FLOAT_EQ(s.VideoQScale, 255.0f); }, "largest qscale"},
       {{{"qscale", "0.5"}}, [](auto& s) { EXPECT_FLOAT_EQ(s.VideoQScale, 0.5f); }, "small qscale"},
       {{{"t", "0"}},
@@ -175,7 +204,9 @@ TEST_F(OptionTable, AcceptedValuesSetTheirFields) {
          EXPECT_EQ(s.InputTsOffset, -1500000);
        },
        "start and offset"},
-      {{{"timestamp", "2020-01-02T03:04:05Z"}}, [](auto& s) { EXPECT_EQ(s.RecTimestamp, 1577934245); }, "date"},
+      {{{"timestamp", "2020-01-02T03:04:05Z"}},
+       [](auto& s) { EXPECT_EQ(s.RecTimestamp, 1577934245); },
+       "date"},
       {{{"itsscale", "1:2.5"}, {"itsscale", "0x13,0.5"}},
        [](auto& s) {
          EXPECT_DOUBLE_EQ(s.InputTsScales[0][1], 2.5);
@@ -279,11 +310,22 @@ TEST_F(OptionTable, AcceptedValuesSetTheirFields) {
          EXPECT_EQ(s.MaxFrames[3], INT32_MAX);
        },
        "integers"},
-      {{{"vn", "x"}, {"an", ""}, {"sn", ""}, {"copyts", ""}, {"shortest", ""}, {"xerror", ""}, {"re", ""},
-        {"deinterlace", ""}, {"intra", ""}, {"sameq", ""}, {"psnr", ""}, {"isync", ""}, {"loop_input", ""}},
+      {{{"vn", "x"},
+        {"an", ""},
+        {"sn", ""},
+        {"copyts", ""},
+        {"shortest", ""},
+        {"xerror", ""},
+        {"re", ""},
+        {"deinterlace", ""},
+        {"intra", ""},
+        {"sameq", ""},
+        {"psnr", ""},
+        {"isync", ""},
+        {"loop_input", ""}},
        [](auto& s) {
-         EXPECT_EQ(s.VideoDisable + s.AudioDisable + s.SubtitleDisable + s.Shortest + s.RateEmu + s.Deinterlace +
-                       s.IntraOnly + s.SameQuality + s.DoPsnr + s.InputSync + s.LoopInput,
+         EXPECT_EQ(s.VideoDisable + s.AudioDisable + s.SubtitleDisable + s.Shortest + s.RateEmu +
+                       s.Deinterlace + s.IntraOnly + s.SameQuality + s.DoPsnr + s.InputSync + s.LoopInput,
                    11);
          EXPECT_TRUE(s.CopyTs);
          EXPECT_TRUE(s.ExitOnError);

@@ -162,7 +162,8 @@ TEST_F(SessionTest, FailedOpeningsExplainWhy) {
     if (at != std::string::npos) expected.replace(at, 2, c.file);
     EXPECT_EQ(fresh.LastError, expected);
     EXPECT_EQ(fresh.InputFileCount, 0);
-    EXPECT_TRUE(fresh.VideoCodecName.empty() && fresh.AudioCodecName.empty() && fresh.SubtitleCodecName.empty());
+    EXPECT_TRUE(fresh.VideoCodecName.empty() && fresh.AudioCodecName.empty() &&
+                fresh.SubtitleCodecName.empty());
     EXPECT_EQ(fresh.ForcedOutputFormat, nullptr);
   }
 }

@@ -65,8 +65,8 @@ TEST_F(SessionTest, StreamsTakeThePictureAndSoundOfTheInput) {
   EXPECT_EQ(video->time_base.num, 1);
   EXPECT_EQ(video->time_base.den, 25);
   EXPECT_EQ(video->sample_aspect_ratio.num, video->sample_aspect_ratio.den);  // square samples
-  EXPECT_TRUE(video->flags & AV_CODEC_FLAG_GLOBAL_HEADER);  // MP4 wants global headers
-  EXPECT_EQ(video->thread_count, 0);                        // the library picks the thread count
+  EXPECT_TRUE(video->flags & AV_CODEC_FLAG_GLOBAL_HEADER);                    // MP4 wants global headers
+  EXPECT_EQ(video->thread_count, 0);  // the library picks the thread count
   EXPECT_EQ(audio->sample_rate, 44100);
   EXPECT_EQ(audio->ch_layout.nb_channels, 2);
   EXPECT_EQ(audio->time_base.den, 44100);
@@ -146,7 +146,10 @@ TEST_F(SessionTest, EncoderSettingsComeFromTheOptions) {
 TEST_F(SessionTest, CustomMatricesAndStreamOptionsAreConsumed) {
   std::string matrix;
   for (int i = 0; i < 64; ++i) matrix += (i ? "," : "") + std::to_string(8 + i);
-  Apply({{"s", "320x240"}, {"vcodec", "mpeg4"}, {"intra_matrix", matrix}, {"inter_matrix", matrix},
+  Apply({{"s", "320x240"},
+         {"vcodec", "mpeg4"},
+         {"intra_matrix", matrix},
+         {"inter_matrix", matrix},
          {"vbsf", "dump_extra"}});
   ASSERT_TRUE(session.OpenOutputFile(folder.File("out.avi"))) << session.LastError;
   const TOutputStreamRecord& stream = session.OutputRecord(0).Streams[0];
@@ -160,8 +163,14 @@ TEST_F(SessionTest, CustomMatricesAndStreamOptionsAreConsumed) {
 }
 
 TEST_F(SessionTest, H264OptionsReachTheEncoderWhenItOpens) {
-  Apply({{"s", "320x240"}, {"vcodec", "libx264"}, {"vlevel", "13"}, {"coder", "0"}, {"crf", "20"},
-         {"bufsize", "128000"}, {"maxrate", "1500000"}, {"an", ""}});
+  Apply({{"s", "320x240"},
+         {"vcodec", "libx264"},
+         {"vlevel", "13"},
+         {"coder", "0"},
+         {"crf", "20"},
+         {"bufsize", "128000"},
+         {"maxrate", "1500000"},
+         {"an", ""}});
   ASSERT_TRUE(session.OpenOutputFile(folder.File("h264.mp4"))) << session.LastError;
   TOutputStreamRecord& stream = session.OutputRecord(0).Streams[0];
   AVCodecContext* encoder = stream.Encoder.get();
@@ -208,7 +217,7 @@ TEST_F(SessionTest, NewStreamOptionsAppendToTheLastOutput) {
 
 struct OutputFailure {
   std::vector<std::pair<std::string, std::string>> options;
-  std::string file;  // in the test folder
+  std::string file;   // in the test folder
   std::string error;  // "%s" stands for the file's path
 };
 

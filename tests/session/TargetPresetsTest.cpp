@@ -99,7 +99,8 @@ TEST_F(SessionTest, PresetsFollowTheNorm) {
       {{}, "film-dvd", 720, 480, {24000, 1001}, "", wide, -1},
       {{{"r", "25"}}, "dvd", 720, 576, {25, 1}, pal, wide, -1},
       {{{"r", "15"}}, "svcd", 480, 480, {30000, 1001}, ntsc, fourThree, -1},  // nothing found: the fallback
-      {{{"r", "24000/1001"}}, "vcd", 352, 240, {30000, 1001}, ntsc, fourThree, -1},  // 23.976 is NTSC, not film
+      {{{"r", "24000/1001"}}, "vcd", 352, 240, {30000, 1001}, ntsc, fourThree, -1},  // 23.976 is NTSC, not
+                                                                                     // film
       {{{"aspect", "16:9"}}, "pal-vcd", 352, 288, {25, 1}, "", "", -1},
       {{}, "ntsc-dv50", 720, 480, {30000, 1001}, "", "", AV_PIX_FMT_YUV422P},
       {{}, "pal-dv", 720, 576, {25, 1}, "", "", AV_PIX_FMT_YUV420P},

@@ -9,7 +9,7 @@
 #include "engine/binding/MyUtils.h"
 
 MediaFunctionTable FF;
-int CurrentLogLevel = AV_LOG_INFO;
+std::atomic<int> CurrentLogLevel{AV_LOG_INFO};
 
 namespace {
 

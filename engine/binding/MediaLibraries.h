@@ -8,6 +8,7 @@
 //
 // Threads: load and unload on the main thread before conversions start; the
 // pointers are only read afterwards, from any thread, without a lock.
+#include <atomic>
 #include <string>
 
 #include "engine/binding/FFmpegHeaders.h"
@@ -27,8 +28,9 @@ struct MediaFunctionTable {
 // The process-wide function table.
 extern MediaFunctionTable FF;
 
-// The media library's log level, read right after a successful load.
-extern int CurrentLogLevel;
+// The media library's log level, read right after a successful load. Set
+// from any thread (a job's verbosity is applied on the thread that starts it).
+extern std::atomic<int> CurrentLogLevel;
 
 // Whole set: libavcodec, libavfilter, libavformat, libavutil, libswscale,
 // libswresample and the helper library (the C library stands in for it), in

@@ -58,8 +58,8 @@ private:
   int formatIndex_;
 };
 
-// The container the output ends up in: the forced one, else the one the file
-// name's extension (or the profile's extension) selects.
+// Whether the output's container is AVI: the forced container, else the one
+// the file name's extension (or the profile's extension) selects.
 bool OutputIsAvi(const TOutputOptions& output, const TIniFile& profileFile, int formatIndex) {
   if (!output.FileFormat.empty()) return LowerCase(output.FileFormat) == "avi";
   std::string extension;

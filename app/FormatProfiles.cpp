@@ -4,6 +4,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "app/Settings.h"
+
 namespace {
 
 // The typos are the texts users know.
@@ -252,7 +254,7 @@ void CopyH264Parameters(TIniFile& mainFile, const TIniFile& profileFile, int for
 void SaveFormatChoices(TIniFile& mainFile, const TIniFile& profileFile, const TFormatChoices& choices) {
   const int n = choices.FormatIndex;
   const std::string section = FormatSection(n);
-  mainFile.WriteInteger("settings", "OutPutFormat", n);
+  mainFile.WriteInteger(Text(settings::OutPutFormat.Section), Text(settings::OutPutFormat.Key), n);
   WriteKey(mainFile, section, formatkeys::Description, Text(FormatText(n)));
 
   constexpr TFormatList kIndexOrder[] = {flVideoSize,  flVideoBitRate, flVideoEncoder,

@@ -100,8 +100,19 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
 
   AVAudioFifo* fifo = ost.SampleFifo.get();
   const int fifoSamples = FF.av_audio_fifo_size(fifo);
-  if (AudioSyncMethod == 0)
+  if (AudioSyncMethod == 0) {
     ost.SyncPosition = static_cast<int64_t>(std::nearbyint(SyncInputSeconds(ost) * encRate)) - fifoSamples;
+    if (ost.AudioNextPts == AV_NOPTS_VALUE && ost.SyncPosition < 0) {
+      // Audio from before the start of the output (a seek lands on the key
+      // frame before the position) is left out, as video sync leaves out
+      // those pictures: both streams begin at the start.
+      const int64_t early = (-ost.SyncPosition * decRate + encRate - 1) / encRate;
+      if (early >= size / (2 * decChannels)) return;
+      samples += early * 2 * decChannels;
+      size -= static_cast<int>(early) * 2 * decChannels;
+      ost.SyncPosition = 0;
+    }
+  }
   // Audio synchronisation (dropping or inserting samples, drift
   // compensation) for the other sync methods acts here.
   if (ost.AudioNextPts == AV_NOPTS_VALUE) ost.AudioNextPts = ost.SyncPosition + fifoSamples;

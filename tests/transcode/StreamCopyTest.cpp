@@ -1,0 +1,172 @@
+// Stream copy end to end, and the loop's ways of ending: the recording time,
+// the shortest input, a stop request.
+#include <cmath>
+
+#include "tests/transcode/TranscodeTesting.h"
+
+using testsupport::Fixture;
+
+namespace {
+
+// A copy of a file without its first `dropped` video packets, so that its
+// video starts with pictures that are not key frames.
+void WriteWithoutFirstVideoPackets(const std::string& source, const std::string& target, int dropped) {
+  using namespace fixtures_test;
+  InputPtr input = OpenMedia(source);
+  ASSERT_TRUE(input);
+  AVFormatContext* output = nullptr;
+  ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, nullptr, target.c_str()), 0);
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    ASSERT_TRUE(stream);
+    avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar);
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = input->streams[i]->time_base;
+  }
+  ASSERT_GE(avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE), 0);
+  ASSERT_GE(avformat_write_header(output, nullptr), 0);
+  fixtures_test::PacketPtr packet(av_packet_alloc());
+  int videoSeen = 0;
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const AVStream* from = input->streams[packet->stream_index];
+    const bool video = from->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (video && videoSeen++ < dropped) {
+      av_packet_unref(packet.get());
+      continue;
+    }
+    av_packet_rescale_ts(packet.get(), from->time_base, output->streams[packet->stream_index]->time_base);
+    ASSERT_GE(av_interleaved_write_frame(output, packet.get()), 0);
+  }
+  av_write_trailer(output);
+  avio_closep(&output->pb);
+  avformat_free_context(output);
+}
+
+struct CopyCase {
+  const char* source;
+  const char* target;
+  const char* container;  // demuxer name of the output
+};
+
+TEST_F(TranscodeTest, StreamCopyKeepsEveryPacketAndTheTiming) {
+  const CopyCase cases[] = {
+      {"avi_mpeg4_mp3.avi", "copy.mkv", "matroska,webm"},
+      {"mp4_h264_aac.mp4", "copy.mov", "mov,mp4,m4a,3gp,3g2,mj2"},
+  };
+  for (const CopyCase& c : cases) {
+    SCOPED_TRACE(c.source);
+    const std::string output = folder.File(c.target);
+    {
+      TestSession run;
+      run.Input(Fixture(c.source));
+      run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+      ASSERT_EQ(run.Run(), "");
+      EXPECT_TRUE(run.session.CompletedNormally);
+      EXPECT_TRUE(run.session.OpenEncoders.empty());
+      EXPECT_TRUE(run.session.OpenDecoders.empty());
+      EXPECT_GT(run.session.VideoBytes, 0);
+      EXPECT_GT(run.session.AudioBytes, 0);
+    }
+    const MediaSummary in = Summarize(Fixture(c.source));
+    const MediaSummary out = Summarize(output);
+    ASSERT_TRUE(out.opened);
+    EXPECT_EQ(out.format, c.container);
+    EXPECT_EQ(out.video.codec, in.video.codec);
+    EXPECT_EQ(out.audio.codec, in.audio.codec);
+    EXPECT_EQ(out.video.width, in.video.width);
+    EXPECT_EQ(out.video.packets, in.video.packets);
+    EXPECT_EQ(out.video.keyPackets, in.video.keyPackets);
+    EXPECT_EQ(out.audio.packets, in.audio.packets);
+    EXPECT_NEAR(out.video.seconds, in.video.seconds, 1.0 / 25 + 0.002);
+    EXPECT_NEAR(out.audio.seconds, in.audio.seconds, 0.03);
+
+    // Every picture decodes, in order.
+    const std::vector<int> counters = PictureCounters(output);
+    ASSERT_EQ(counters.size(), 75u);
+    for (size_t i = 0; i < counters.size(); ++i) ASSERT_EQ(counters[i], static_cast<int>(i)) << "picture " << i;
+    const fixtures_test::DecodedAudio audio = FirstAudio(output);
+    EXPECT_NEAR(audio.ToneHz(), 440, 10);
+  }
+}
+
+TEST_F(TranscodeTest, StreamCopyStartsAtTheFirstKeyFrame) {
+  // The fixture has a key frame every 12 pictures: dropping 3 packets leaves
+  // 9 pictures that cannot be decoded before the next key frame.
+  const std::string source = folder.File("late_key.mkv");
+  WriteWithoutFirstVideoPackets(Fixture("avi_mpeg4_mp3.avi"), source, 3);
+  const MediaSummary in = Summarize(source);
+  ASSERT_FALSE(in.video.firstIsKey);
+
+  const std::string output = folder.File("from_key.mkv");
+  TestSession run;
+  run.Input(source);
+  run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+  ASSERT_EQ(run.Run(), "");
+  const MediaSummary out = Summarize(output);
+  EXPECT_TRUE(out.video.firstIsKey);
+  EXPECT_EQ(out.video.packets, in.video.packets - 9);
+  EXPECT_EQ(out.audio.packets, in.audio.packets);
+  const std::vector<int> counters = PictureCounters(output);
+  ASSERT_FALSE(counters.empty());
+  EXPECT_EQ(counters.front(), 12);
+}
+
+TEST_F(TranscodeTest, RecordingTimeCutsTheCopy) {
+  const std::string output = folder.File("cut.mkv");
+  TestSession run;
+  run.Input(Fixture("avi_mpeg4_mp3.avi"));
+  run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}, {"t", "1"}});
+  ASSERT_EQ(run.Run(), "");
+  EXPECT_TRUE(run.session.CompletedNormally);
+  const MediaSummary out = Summarize(output);
+  EXPECT_NEAR(out.video.seconds, 1.0, 0.1);
+  EXPECT_NEAR(out.audio.seconds, 1.0, 0.1);
+}
+
+TEST_F(TranscodeTest, ShortestEndsWithTheShorterInput) {
+  fixtures::MediaSpec tone;
+  tone.muxer = "wav";
+  tone.audioCodec = "pcm_s16le";
+  tone.seconds = 1.0;
+  const std::string shortAudio = folder.File("short.wav");
+  ASSERT_TRUE(fixtures::WriteMedia(shortAudio, tone));
+
+  for (const bool shortest : {true, false}) {
+    SCOPED_TRACE(shortest ? "shortest" : "longest");
+    const std::string output = folder.File(shortest ? "shortest.mkv" : "longest.mkv");
+    TestSession run;
+    run.Input(Fixture("video_only.avi"));
+    run.Input(shortAudio);
+    if (shortest) run.Apply({{"shortest", ""}});
+    run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+    ASSERT_EQ(run.Run(), "");
+    const MediaSummary out = Summarize(output);
+    EXPECT_NEAR(out.audio.seconds, 1.0, 0.05);
+    EXPECT_NEAR(out.video.seconds, shortest ? 1.0 : 3.0, shortest ? 0.25 : 0.05);
+  }
+}
+
+TEST_F(TranscodeTest, StopRequestEndsTheLoopAndStillWritesTheTrailer) {
+  const std::string output = folder.File("stopped.mkv");
+  TestSession run;
+  run.Input(Fixture("avi_mpeg4_mp3.avi"));
+  run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+  int iterations = 0;
+  run.session.PauseGate = [&] {
+    if (++iterations == 40) run.session.StopRequested = true;
+  };
+  ASSERT_EQ(run.Run(), "");
+  EXPECT_EQ(iterations, 40);
+  EXPECT_FALSE(run.session.CompletedNormally);
+
+  // The trailer makes the cut file whole: it opens and its pictures decode.
+  const MediaSummary out = Summarize(output);
+  ASSERT_TRUE(out.opened);
+  EXPECT_GT(out.video.packets, 5);
+  EXPECT_LT(out.video.packets, 75);
+  const std::vector<int> counters = PictureCounters(output);
+  EXPECT_EQ(static_cast<int>(counters.size()), out.video.packets);
+  for (size_t i = 0; i < counters.size(); ++i) EXPECT_EQ(counters[i], static_cast<int>(i));
+}
+
+}  // namespace

@@ -26,9 +26,6 @@ constexpr int kRgbAlign = 32;
 // decoder that only ever fails ends the data instead of spinning.
 constexpr int kMaxDecodeErrors = 1000;
 
-// How far before a seek target the decoder starts decoding every picture.
-constexpr int64_t kSkipMarginUs = 1000000;
-
 }  // namespace
 
 // Still pictures: the image2 demuxer, and the single-image demuxers that the
@@ -168,19 +165,6 @@ bool TAVProbe::ReceiveFrame(int streamIndex, AVFrame* frame) {
       FF.avcodec_send_packet(decoder_.get(), nullptr);
       draining = true;
       continue;
-    }
-    // On the way to a seek target, pictures no other picture refers to are
-    // not decoded while they lie well before it: they would be dropped anyway.
-    // The margin keeps every picture near the target, and so the last picture
-    // of the data when the target lies past it.
-    if (seekTargetUs_ != AV_NOPTS_VALUE) {
-      const int64_t packetUs = packet->pts == AV_NOPTS_VALUE
-                                   ? AV_NOPTS_VALUE
-                                   : FF.av_rescale_q(packet->pts, context_->streams[streamIndex]->time_base,
-                                                     kMicroseconds);
-      decoder_->skip_frame = packetUs != AV_NOPTS_VALUE && packetUs + kSkipMarginUs < seekTargetUs_
-                                 ? AVDISCARD_NONREF
-                                 : AVDISCARD_DEFAULT;
     }
     // A packet the decoder rejects is skipped; the next one may decode.
     FF.avcodec_send_packet(decoder_.get(), packet.get());
@@ -343,7 +327,6 @@ TBitmap& TAVProbe::DecodeFrame(int streamIndex) {
     found = true;
   }
   seekTargetUs_ = AV_NOPTS_VALUE;
-  decoder_->skip_frame = AVDISCARD_DEFAULT;
   if (!found) {
     EngineLog(2, "stream eof reached.\n");
     picture_->Fill(0, 0, 0);

@@ -22,8 +22,8 @@ constexpr AVRational kMicroseconds{1, 1000000};
 // quiet, when every destination row starts on a 32-byte boundary.
 constexpr int kRgbAlign = 32;
 
-// Consecutive decoder errors tolerated while looking for one picture; a
-// decoder that only ever fails ends the data instead of spinning.
+// Decoder errors tolerated in a row without new input; a decoder that keeps
+// failing on the same data ends it instead of spinning.
 constexpr int kMaxDecodeErrors = 1000;
 
 }  // namespace
@@ -169,6 +169,7 @@ bool TAVProbe::ReceiveFrame(int streamIndex, AVFrame* frame) {
     // A packet the decoder rejects is skipped; the next one may decode.
     FF.avcodec_send_packet(decoder_.get(), packet.get());
     FF.av_packet_unref(packet.get());
+    errors = 0;
   }
 }
 
@@ -217,6 +218,14 @@ bool TAVProbe::CopyToPicture(const AVFrame* frame) {
 
   const uint8_t* source = frame->data[0];
   int sourceStride = frame->linesize[0];
+  // The scaler aborts the process on a pixel format it does not know, which a
+  // damaged stream must never cause.
+  const bool knownFormat = frame->format >= 0 && FF.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  if (!knownFormat || !source) {
+    EngineLog(0, "Cannot initialize the toRGB conversion context\n");
+    picture_->Fill(0, 0, 0);
+    return false;
+  }
   if (frame->format != AV_PIX_FMT_BGR24) {
     const int size = FF.av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height, kRgbAlign);
     // The buffer only grows: a preview decodes many pictures of one size.

@@ -233,6 +233,29 @@ TEST_F(FrameReaderTest, EveryVideoStreamOfAFileDecodes) {
   }
 }
 
+TEST_F(FrameReaderTest, DamagedFilesPlayToAnEndWithoutFailing) {
+  for (const char* file : {"corrupted.avi", "truncated.avi"}) {
+    TAVProbe probe;
+    ASSERT_TRUE(probe.OpenFile(Fixture(file))) << probe.LastError();
+    TVideoStreamInfo info;
+    probe.GetVideoStreamInfo(-1, info);
+    ASSERT_TRUE(probe.SeekTo(-1, kSecond));
+    probe.DecodeFrame(-1);
+    ASSERT_TRUE(probe.SeekTo(-1, 0));
+    int pictures = 0;
+    bool ended = false;
+    while (pictures < 200 && !ended) {
+      const TBitmap& picture = probe.DecodeFrame(-1);
+      ASSERT_EQ(picture.Width(), info.Width) << file;
+      ASSERT_EQ(picture.Height(), info.Height) << file;
+      ended = AllBlack(picture);
+      if (!ended) ++pictures;
+    }
+    EXPECT_TRUE(ended) << file;
+    EXPECT_GT(pictures, 0) << file;
+  }
+}
+
 TEST_F(FrameReaderTest, AnAttachedProbeRefusesToSeekOrDecode) {
   TAVProbe owner;
   ASSERT_TRUE(owner.OpenFile(Fixture("avi_mpeg4_mp3.avi"))) << owner.LastError();

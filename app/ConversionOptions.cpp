@@ -210,7 +210,8 @@ void BuildConversionOptions(const TIniFile& mainFile, const TIniFile& profileFil
   TIniFile defaults("");
   const TIniFile* settingsFile = &mainFile;
   if (!mainFile.SectionExists(FormatSection(formatIndex))) {
-    SaveFormatChoices(defaults, profileFile, DefaultFormatChoices(ReadFormatProfile(profileFile, formatIndex)));
+    SaveFormatChoices(defaults, profileFile,
+                      DefaultFormatChoices(ReadFormatProfile(profileFile, formatIndex)));
     settingsFile = &defaults;
   }
   const TChoices choices(*settingsFile, formatIndex);

@@ -35,11 +35,9 @@ struct TListKeys {
   std::string_view Index;
 };
 constexpr TListKeys kListKeys[kFormatListCount] = {
-    {"VideoSize", "iVideoSize"},       {"VideoBitRate", "iVideoBitRate"},
-    {"FrameRate", "iFrameRate"},       {"VideoEncoder", "iVideoEncoder"},
-    {"AudioBitRate", "iAudioBitRate"}, {"SampleRate", "iSampleRate"},
-    {"AudioEncoder", "iAudioEncoder"}, {"Channel", "iChannel"},
-    {"Volume", "iVolume"},
+    {"VideoSize", "iVideoSize"},       {"VideoBitRate", "iVideoBitRate"}, {"FrameRate", "iFrameRate"},
+    {"VideoEncoder", "iVideoEncoder"}, {"AudioBitRate", "iAudioBitRate"}, {"SampleRate", "iSampleRate"},
+    {"AudioEncoder", "iAudioEncoder"}, {"Channel", "iChannel"},           {"Volume", "iVolume"},
 };
 
 struct TNamePair {
@@ -78,20 +76,13 @@ constexpr TNamePair kVideoEncoders[] = {
 };
 
 constexpr TNamePair kAudioEncoders[] = {
-    {"mp3", "libmp3lame"},
-    {"mp2", "mp2"},
-    {"aac", "libfaac"},
-    {"ac-3", "ac3"},
-    {"flac", "flac"},
-    {"amr_nb", "libamr_nb"},
-    {"pcm_s16", "pcm_s16le"},
-    {"pcm_u16", "pcm_u16le"},
-    {"pcm_alaw", "pcm_alaw"},
-    {"pcm_mulaw ", "pcm_mulaw"},  // the display name has a trailing blank
-    {"adpcm_ms", "adpcm_ms"},
-    {"adpcm_ima_wav", "adpcm_ima_wav"},
-    {"wma1", "wmav1"},
-    {"wma2", "wmav2"},
+    {"mp3", "libmp3lame"},    {"mp2", "mp2"},
+    {"aac", "libfaac"},       {"ac-3", "ac3"},
+    {"flac", "flac"},         {"amr_nb", "libamr_nb"},
+    {"pcm_s16", "pcm_s16le"}, {"pcm_u16", "pcm_u16le"},
+    {"pcm_alaw", "pcm_alaw"}, {"pcm_mulaw ", "pcm_mulaw"},  // the display name has a trailing blank
+    {"adpcm_ms", "adpcm_ms"}, {"adpcm_ima_wav", "adpcm_ima_wav"},
+    {"wma1", "wmav1"},        {"wma2", "wmav2"},
 };
 
 struct TVolumeStep {
@@ -105,7 +96,9 @@ constexpr TVolumeStep kVolumes[] = {
 
 constexpr std::string_view kForcedContainers[] = {"ipod", "3gp", "3g2", "avi", "psp", "mov", "vcd", "flv"};
 
-std::string Text(std::string_view view) { return std::string(view); }
+std::string Text(std::string_view view) {
+  return std::string(view);
+}
 
 std::string LowerCase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -137,7 +130,9 @@ void FillFormatList(std::vector<std::string>& items) {
   for (std::string_view text : kFormatTexts) items.emplace_back(text);
 }
 
-std::string FormatSection(int formatIndex) { return "formatInfo" + std::to_string(formatIndex); }
+std::string FormatSection(int formatIndex) {
+  return "formatInfo" + std::to_string(formatIndex);
+}
 
 std::vector<std::string> DecodeList(const std::string& text) {
   std::vector<std::string> items;
@@ -155,8 +150,12 @@ std::vector<std::string> DecodeList(const std::string& text) {
   return items;
 }
 
-std::string_view ListKey(TFormatList list) { return kListKeys[list].List; }
-std::string_view IndexKey(TFormatList list) { return kListKeys[list].Index; }
+std::string_view ListKey(TFormatList list) {
+  return kListKeys[list].List;
+}
+std::string_view IndexKey(TFormatList list) {
+  return kListKeys[list].Index;
+}
 
 std::string ReadFormatKey(const TIniFile& ini, int formatIndex, const TFormatKey& key) {
   return ini.ReadString(FormatSection(formatIndex), Text(key.Key), Text(key.Default));
@@ -257,10 +256,11 @@ void SaveFormatChoices(TIniFile& mainFile, const TIniFile& profileFile, const TF
   mainFile.WriteInteger(Text(settings::OutPutFormat.Section), Text(settings::OutPutFormat.Key), n);
   WriteKey(mainFile, section, formatkeys::Description, Text(FormatText(n)));
 
-  constexpr TFormatList kIndexOrder[] = {flVideoSize,  flVideoBitRate, flVideoEncoder,
-                                         flFrameRate,  flSampleRate,   flAudioBitRate,
-                                         flChannel,    flVolume,       flAudioEncoder};
-  for (TFormatList list : kIndexOrder) mainFile.WriteInteger(section, Text(IndexKey(list)), choices[list].Index);
+  constexpr TFormatList kIndexOrder[] = {flVideoSize, flVideoBitRate, flVideoEncoder,
+                                         flFrameRate, flSampleRate,   flAudioBitRate,
+                                         flChannel,   flVolume,       flAudioEncoder};
+  for (TFormatList list : kIndexOrder)
+    mainFile.WriteInteger(section, Text(IndexKey(list)), choices[list].Index);
 
   WriteKey(mainFile, section, formatkeys::ParaVideoSize, choices[flVideoSize].Text);
   WriteKey(mainFile, section, formatkeys::ParaVideoBitRate, choices[flVideoBitRate].Text);
@@ -285,7 +285,8 @@ void SaveFormatChoices(TIniFile& mainFile, const TIniFile& profileFile, const TF
     const std::string& text = choices[flVolume].Text;
     const int percent = StrToInt(text.empty() ? text : text.substr(0, text.size() - 1));
     if (percent > 0) {
-      if (const auto volume = VolumeForPercent(percent)) WriteKey(mainFile, section, formatkeys::ParaVolume, *volume);
+      if (const auto volume = VolumeForPercent(percent))
+        WriteKey(mainFile, section, formatkeys::ParaVolume, *volume);
     }
   }
 

@@ -55,7 +55,9 @@ std::string TAppPaths::FormatIniFile() const {
   return FileExists(installed) ? installed : beside;
 }
 
-std::string TAppPaths::DefaultFolder() const { return HomeFolder + "/dorozovizarizu"; }
+std::string TAppPaths::DefaultFolder() const {
+  return HomeFolder + "/dorozovizarizu";
+}
 
 void TGlobalObject::SetHelpPageUrl(const std::string& value) {
   if (!value.empty()) helpPageUrl_ = value;

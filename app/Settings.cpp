@@ -4,7 +4,9 @@
 
 namespace {
 
-std::string Text(std::string_view view) { return std::string(view); }
+std::string Text(std::string_view view) {
+  return std::string(view);
+}
 
 }  // namespace
 
@@ -38,20 +40,30 @@ bool ReadSettingFlag(const TGlobalObject& global, const TSettingKey& key) {
 
 std::optional<TConvertPriority> ConvertPriorityFor(int workPriority) {
   switch (workPriority) {
-    case 0: return tpIdle;
-    case 1: return tpNormal;
-    case 2: return tpLower;
-    case 3: return tpLowest;
-    default: return std::nullopt;
+    case 0:
+      return tpIdle;
+    case 1:
+      return tpNormal;
+    case 2:
+      return tpLower;
+    case 3:
+      return tpLowest;
+    default:
+      return std::nullopt;
   }
 }
 
 std::string_view WorkPriorityName(int workPriority) {
   switch (workPriority) {
-    case 0: return "Idle";
-    case 1: return "Normal";
-    case 2: return "Lower";
-    case 3: return "Lowest";
-    default: return "";
+    case 0:
+      return "Idle";
+    case 1:
+      return "Normal";
+    case 2:
+      return "Lower";
+    case 3:
+      return "Lowest";
+    default:
+      return "";
   }
 }

@@ -37,8 +37,8 @@ inline constexpr TSettingKey SnapJpg{kSection, "snapJpg", "1"};
 // JPEG quality 1 to 100.
 inline constexpr TSettingKey JpgCmp{kSection, "jpgCmp", "30"};
 
-inline constexpr TSettingKey kAll[] = {OutPutDir, OutPutFormat, SkinIndex, Priority, SnapOutPutDir,
-                                       SnapFullSize, SnapSmallSize, SnapBmp, SnapJpg, JpgCmp};
+inline constexpr TSettingKey kAll[] = {OutPutDir,    OutPutFormat,  SkinIndex, Priority, SnapOutPutDir,
+                                       SnapFullSize, SnapSmallSize, SnapBmp,   SnapJpg,  JpgCmp};
 }  // namespace settings
 
 // Each call opens the main settings file, reads or writes one key and closes

@@ -6,9 +6,9 @@
 class TAVProbe;
 
 struct TSourceInfo {
-  int Width = 0;   // picture size; 0 when the file has no picture
+  int Width = 0;  // picture size; 0 when the file has no picture
   int Height = 0;
-  int VideoBitRate = -1;  // bit/s of the first video stream; -1 unknown
+  int VideoBitRate = -1;    // bit/s of the first video stream; -1 unknown
   int64_t DurationMs = -1;  // -1 unknown
   bool HasVideo = false;
   bool HasAudio = false;

@@ -19,13 +19,13 @@ struct TInputOptions {
 };
 
 struct TOutputOptions {
-  std::string FileName;  // empty: AddOutputFile fills in its file name argument
-  std::string Reserved;  // carried along, read by nobody
-  std::string FileFormat;  // muxer to force
-  int32_t PacketSize = -1;        // bytes
-  int32_t MuxRate = -1;           // bit/s
-  float MuxDelay = -1.0f;         // seconds
-  float MuxPreloadTime = -1.0f;   // seconds
+  std::string FileName;          // empty: AddOutputFile fills in its file name argument
+  std::string Reserved;          // carried along, read by nobody
+  std::string FileFormat;        // muxer to force
+  int32_t PacketSize = -1;       // bytes
+  int32_t MuxRate = -1;          // bit/s
+  float MuxDelay = -1.0f;        // seconds
+  float MuxPreloadTime = -1.0f;  // seconds
 
   std::string AudioCodec;  // encoder name or "copy"
   bool DisableAudio = false;
@@ -40,9 +40,9 @@ struct TOutputOptions {
 
   std::string VideoCodec;  // encoder name or "copy"
   bool DisableVideo = false;
-  std::string FrameRateText;  // "25", "30000/1001"
-  std::string FrameSize;      // "352x288"
-  std::string AspectRatio;    // "4:3", "16:9" or a real number
+  std::string FrameRateText;                                             // "25", "30000/1001"
+  std::string FrameSize;                                                 // "352x288"
+  std::string AspectRatio;                                               // "4:3", "16:9" or a real number
   int32_t CropTop = -1, CropBottom = -1, CropLeft = -1, CropRight = -1;  // even pixels
   int32_t PadTop = -1, PadBottom = -1, PadLeft = -1, PadRight = -1;      // even pixels
   int32_t PadColor = 0;  // colour value: red in the low byte, then green, blue; 0 is black
@@ -87,5 +87,9 @@ struct TOutputOptions {
 inline constexpr size_t kMetadataTextSize = 512;
 inline constexpr size_t kGenreTextSize = 32;
 
-inline void InitInputOptions(TInputOptions& options) { options = TInputOptions{}; }
-inline void InitOutputOptions(TOutputOptions& options) { options = TOutputOptions{}; }
+inline void InitInputOptions(TInputOptions& options) {
+  options = TInputOptions{};
+}
+inline void InitOutputOptions(TOutputOptions& options) {
+  options = TOutputOptions{};
+}

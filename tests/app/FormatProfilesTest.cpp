@@ -133,13 +133,15 @@ TEST_F(SaveRulesTest, StoresFormatIndexesTextsAndTranslatedNames) {
   EXPECT_EQ(Stored("iVolume"), "2");
   EXPECT_EQ(Stored("paraVolume"), "256");
   EXPECT_EQ(Stored("paraAudioEncoder"), "libfaac");
-  EXPECT_EQ(main_.KeyNames(section_),
-            (std::vector<std::string>{"Description", "iVideoSize", "iVideoBitRate", "iVideoEncoder", "iFrameRate",
-                                      "iSampleRate", "iAudioBitRate", "iChannel", "iVolume", "iAudioEncoder",
-                                      "paraVideoSize", "paraVideoBitRate", "paraFrameRate", "paraVideoEncoder",
-                                      "paraBitExact", "paraMaxBitrate", "paraBufferSize", "paraLevel",
-                                      "paraQscale", "paraGop", "paraCoder", "paraSampleRate",
-                                      "paraAudioBitRate", "paraChannel", "paraVolume", "paraAudioEncoder"}));
+  EXPECT_EQ(
+      main_.KeyNames(section_),
+      (std::vector<std::string>{"Description",    "iVideoSize",       "iVideoBitRate",    "iVideoEncoder",
+                                "iFrameRate",     "iSampleRate",      "iAudioBitRate",    "iChannel",
+                                "iVolume",        "iAudioEncoder",    "paraVideoSize",    "paraVideoBitRate",
+                                "paraFrameRate",  "paraVideoEncoder", "paraBitExact",     "paraMaxBitrate",
+                                "paraBufferSize", "paraLevel",        "paraQscale",       "paraGop",
+                                "paraCoder",      "paraSampleRate",   "paraAudioBitRate", "paraChannel",
+                                "paraVolume",     "paraAudioEncoder"}));
 }
 
 TEST_F(SaveRulesTest, NamesOutsideTheTablesKeepTheValueStoredEarlier) {
@@ -182,9 +184,9 @@ TEST_F(SaveRulesTest, AVolumeThatIsNoNumberStopsTheSaveAfterTheKeysBeforeIt) {
   TFormatChoices choices = With(flVolume, 3);  // "abc%"
   choices[flChannel] = ChooseItem({"mono 1 channel"}, 0);
   EXPECT_THROW(Save(choices), EConvertError);
-  EXPECT_EQ(Stored("paraChannel"), "1");                   // step before the volume: written
+  EXPECT_EQ(Stored("paraChannel"), "1");  // step before the volume: written
   EXPECT_EQ(Stored("paraVolume"), "<absent>");
-  EXPECT_EQ(Stored("paraAudioEncoder"), "<absent>");       // step after it: not reached
+  EXPECT_EQ(Stored("paraAudioEncoder"), "<absent>");  // step after it: not reached
 }
 
 TEST_F(SaveRulesTest, H264ParametersCopiedUnderTheirConditions) {
@@ -209,7 +211,7 @@ TEST_F(SaveRulesTest, H264ParametersCopiedUnderTheirConditions) {
   EXPECT_EQ(Stored("paraLevel"), "13");
   EXPECT_EQ(Stored("paraQscale"), "25");
   EXPECT_EQ(Stored("paraGop"), "12");
-  EXPECT_EQ(Stored("paraCoder"), "1");  // below 1 stores 1
+  EXPECT_EQ(Stored("paraCoder"), "1");          // below 1 stores 1
   EXPECT_EQ(Stored("paraMaxBitrate"), "0x10");  // the text as read
 
   profile_.WriteString(section_, "paraBitExact", "TRUE");

@@ -57,10 +57,20 @@ TEST(StrToIntTest, AcceptsDecimalAndHexadecimalOnly) {
     const char* text;
     std::optional<int> value;
   } cases[] = {
-      {"42", 42},         {"-7", -7},      {"  12", 12},    {"0x1F", 31},   {"0XfF", 255},
-      {"0xFFFFFFFF", -1}, {"2147483647", 2147483647},        {"2147483648", std::nullopt},
-      {"", std::nullopt}, {"0x", std::nullopt}, {"12 ", std::nullopt}, {"1.5", std::nullopt},
-      {"abc", std::nullopt}, {"$10", std::nullopt},
+      {"42", 42},
+      {"-7", -7},
+      {"  12", 12},
+      {"0x1F", 31},
+      {"0XfF", 255},
+      {"0xFFFFFFFF", -1},
+      {"2147483647", 2147483647},
+      {"2147483648", std::nullopt},
+      {"", std::nullopt},
+      {"0x", std::nullopt},
+      {"12 ", std::nullopt},
+      {"1.5", std::nullopt},
+      {"abc", std::nullopt},
+      {"$10", std::nullopt},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -191,7 +201,8 @@ TEST(PathsTest, FromEnvironment) {
     ScopedEnvironment home("HOME", folder.Path().c_str());
     ScopedEnvironment config("XDG_CONFIG_HOME", (folder.Path() + "/cfg/").c_str());
     const TAppPaths paths = TAppPaths::FromEnvironment();
-    EXPECT_EQ(paths.MainIniFile(), folder.Path() + "/cfg/tovrinflvvideoconverter/tovrinflvvideoconverter.ini");
+    EXPECT_EQ(paths.MainIniFile(),
+              folder.Path() + "/cfg/tovrinflvvideoconverter/tovrinflvvideoconverter.ini");
     EXPECT_EQ(paths.DefaultFolder(), folder.Path() + "/dorozovizarizu");
     // The test program's own folder: the profiles lie beside the programs, not here.
     EXPECT_EQ(paths.FormatIniFile(), paths.ProgramFolder + "tovrinflvformat.ini");
@@ -218,7 +229,8 @@ TEST(PathsTest, InstalledProfileFileIsFoundInTheDataFolder) {
   EXPECT_EQ(paths.FormatIniFile(), paths.ProgramFolder + "tovrinflvformat.ini");
   const std::string installed = folder.Path() + "/share/tovrinflvvideoconverter/tovrinflvformat.ini";
   WriteText(installed, "[formatInfo0]\n");
-  EXPECT_EQ(paths.FormatIniFile(), paths.ProgramFolder + "../share/tovrinflvvideoconverter/tovrinflvformat.ini");
+  EXPECT_EQ(paths.FormatIniFile(),
+            paths.ProgramFolder + "../share/tovrinflvvideoconverter/tovrinflvformat.ini");
   WriteText(paths.ProgramFolder + "tovrinflvformat.ini", "[formatInfo0]\n");
   EXPECT_EQ(paths.FormatIniFile(), paths.ProgramFolder + "tovrinflvformat.ini");
 }

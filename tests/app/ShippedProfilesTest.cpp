@@ -80,7 +80,8 @@ Job BuildJob(const TFormatChoices& choices) {
   source.VideoBitRate = 1000000;
   source.HasVideo = source.HasAudio = true;
   Job job;
-  BuildConversionOptions(settings, Profiles(), choices.FormatIndex, kZoomLetterBox, source, job.output, job.input);
+  BuildConversionOptions(settings, Profiles(), choices.FormatIndex, kZoomLetterBox, source, job.output,
+                         job.input);
   return job;
 }
 
@@ -90,7 +91,9 @@ const AVOutputFormat* MuxerFor(const TFormatProfile& profile) {
   return av_guess_format(nullptr, ("out." + profile.FileExt).c_str(), nullptr);
 }
 
-bool EncoderExists(const std::string& name) { return avcodec_find_encoder_by_name(name.c_str()) != nullptr; }
+bool EncoderExists(const std::string& name) {
+  return avcodec_find_encoder_by_name(name.c_str()) != nullptr;
+}
 
 // The encoder the converter uses: the named one (old names renamed), or the
 // container's own default for its type.
@@ -128,7 +131,8 @@ AVDictionary* OptionLines(const std::string& text) {
 
 // Opens the job's video encoder as the converter sets it up; an empty pointer
 // and a reason on failure.
-CodecContext OpenVideoEncoder(const TOutputOptions& output, const AVOutputFormat* muxer, std::string& failure) {
+CodecContext OpenVideoEncoder(const TOutputOptions& output, const AVOutputFormat* muxer,
+                              std::string& failure) {
   const AVCodec* codec = EncoderFor(output.VideoCodec, muxer, AVMEDIA_TYPE_VIDEO);
   if (!codec) {
     failure = "no video encoder for '" + output.VideoCodec + "'";
@@ -148,7 +152,8 @@ CodecContext OpenVideoEncoder(const TOutputOptions& output, const AVOutputFormat
   if (codec->supported_framerates) {
     // The converter moves the rate to the encoder's nearest; it must be the
     // rate offered, not merely a neighbour.
-    const AVRational nearest = codec->supported_framerates[av_find_nearest_q_idx(rate, codec->supported_framerates)];
+    const AVRational nearest =
+        codec->supported_framerates[av_find_nearest_q_idx(rate, codec->supported_framerates)];
     if (std::abs(av_q2d(nearest) / av_q2d(rate) - 1.0) > 0.001) {
       failure = "frame rate " + output.FrameRateText + " is not one " + codec->name + " takes";
       return {};
@@ -193,7 +198,8 @@ CodecContext OpenAudioEncoder(const TOutputOptions& output, const AVOutputFormat
   const int rate = output.AudioSampleRate > 0 ? output.AudioSampleRate : sourceRate;
   const int channels = output.AudioChannels > 0 ? output.AudioChannels : 2;
   const std::string what = std::string(codec->name) + " at " + std::to_string(rate) + " Hz, " +
-                           std::to_string(channels) + " channels, " + std::to_string(output.AudioBitrate) + " bit/s";
+                           std::to_string(channels) + " channels, " + std::to_string(output.AudioBitrate) +
+                           " bit/s";
   if (codec->supported_samplerates) {
     bool listed = false;
     for (const int* r = codec->supported_samplerates; *r; ++r) listed |= *r == rate;
@@ -204,7 +210,8 @@ CodecContext OpenAudioEncoder(const TOutputOptions& output, const AVOutputFormat
   }
   if (codec->ch_layouts) {
     bool listed = false;
-    for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l) listed |= l->nb_channels == channels;
+    for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels; ++l)
+      listed |= l->nb_channels == channels;
     if (!listed) {
       failure = what + ": channel count not in the encoder's list";
       return {};
@@ -234,14 +241,16 @@ std::vector<Packet> EncodeOneFrame(AVCodecContext* context, std::string& failure
     frame->height = context->height;
     av_frame_get_buffer(frame.get(), 0);
     ptrdiff_t lines[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
-    av_image_fill_black(frame->data, lines, context->pix_fmt, AVCOL_RANGE_MPEG, context->width, context->height);
+    av_image_fill_black(frame->data, lines, context->pix_fmt, AVCOL_RANGE_MPEG, context->width,
+                        context->height);
   } else {
     frame->format = context->sample_fmt;
     frame->sample_rate = context->sample_rate;
     frame->nb_samples = context->frame_size > 0 ? context->frame_size : 1024;
     av_channel_layout_copy(&frame->ch_layout, &context->ch_layout);
     av_frame_get_buffer(frame.get(), 0);
-    av_samples_set_silence(frame->data, 0, frame->nb_samples, context->ch_layout.nb_channels, context->sample_fmt);
+    av_samples_set_silence(frame->data, 0, frame->nb_samples, context->ch_layout.nb_channels,
+                           context->sample_fmt);
   }
   frame->pts = 0;
   std::vector<Packet> packets;
@@ -310,7 +319,8 @@ std::string Mux(const AVOutputFormat* muxer, const TOutputOptions& output,
 }
 
 // Every default choice, with the items of some lists replaced.
-TFormatChoices Choose(const TFormatProfile& profile, std::initializer_list<std::pair<TFormatList, int>> picks) {
+TFormatChoices Choose(const TFormatProfile& profile,
+                      std::initializer_list<std::pair<TFormatList, int>> picks) {
   TFormatChoices choices = DefaultFormatChoices(profile);
   for (const auto& [list, index] : picks) choices[list] = ChooseItem(profile.List(list).Items, index);
   return choices;
@@ -354,15 +364,17 @@ TEST_P(ShippedProfileTest, KeysAndListsAreWellFormed) {
     known.emplace(ListKey(static_cast<TFormatList>(i)));
     known.emplace(IndexKey(static_cast<TFormatList>(i)));
   }
-  for (const TFormatKey& key : {profilekeys::ParaBitExact, profilekeys::ParaMaxBitrate, profilekeys::ParaBufferSize,
-                                profilekeys::ParaLevel, profilekeys::ParaQscale, profilekeys::ParaGop,
-                                profilekeys::ParaCoder}) {
+  for (const TFormatKey& key :
+       {profilekeys::ParaBitExact, profilekeys::ParaMaxBitrate, profilekeys::ParaBufferSize,
+        profilekeys::ParaLevel, profilekeys::ParaQscale, profilekeys::ParaGop, profilekeys::ParaCoder}) {
     known.emplace(key.Key);
   }
-  for (const std::string& key : Profiles().KeyNames(section)) EXPECT_TRUE(known.count(key)) << "unknown key " << key;
+  for (const std::string& key : Profiles().KeyNames(section))
+    EXPECT_TRUE(known.count(key)) << "unknown key " << key;
 
   // The format list names the extension the profile writes.
-  EXPECT_NE(std::string(FormatText(n)).find("(*." + profile_.FileExt + ")"), std::string::npos) << FormatText(n);
+  EXPECT_NE(std::string(FormatText(n)).find("(*." + profile_.FileExt + ")"), std::string::npos)
+      << FormatText(n);
 
   // Each list: offered, or absent altogether; a default inside it.
   const TFormatList videoLists[] = {flVideoSize, flVideoBitRate, flFrameRate, flVideoEncoder};
@@ -381,7 +393,8 @@ TEST_P(ShippedProfileTest, KeysAndListsAreWellFormed) {
     if (!list.Offered()) continue;
     EXPECT_GE(list.DefaultIndex, 0) << ListKey(static_cast<TFormatList>(i));
     EXPECT_LT(list.DefaultIndex, static_cast<int>(list.Items.size())) << ListKey(static_cast<TFormatList>(i));
-    for (const std::string& item : list.Items) EXPECT_FALSE(item.empty()) << ListKey(static_cast<TFormatList>(i));
+    for (const std::string& item : list.Items)
+      EXPECT_FALSE(item.empty()) << ListKey(static_cast<TFormatList>(i));
   }
 
   // Every display name, channel and volume text is one the save rules know.
@@ -410,7 +423,8 @@ TEST_P(ShippedProfileTest, KeysAndListsAreWellFormed) {
     AVRational parsed{};
     EXPECT_GE(av_parse_video_rate(&parsed, rate.c_str()), 0) << rate;
   }
-  for (const std::string& rate : profile_.List(flVideoBitRate).Items) EXPECT_GT(StrToIntDef(rate, 0), 0) << rate;
+  for (const std::string& rate : profile_.List(flVideoBitRate).Items)
+    EXPECT_GT(StrToIntDef(rate, 0), 0) << rate;
   for (const std::string& rate : profile_.List(flAudioBitRate).Items) EXPECT_GT(StrToFloat(rate), 0) << rate;
   for (const std::string& rate : profile_.List(flSampleRate).Items) {
     EXPECT_TRUE(rate == "as source" || StrToIntDef(rate, 0) > 0) << rate;
@@ -419,16 +433,18 @@ TEST_P(ShippedProfileTest, KeysAndListsAreWellFormed) {
   // H.263 knows five picture sizes; the builder would raise any other size to
   // one of them, so the list would promise a size the output does not have.
   const auto& encoders = profile_.List(flVideoEncoder).Items;
-  if (std::any_of(encoders.begin(), encoders.end(), [](const std::string& name) { return Lower(name) == "h263"; })) {
+  if (std::any_of(encoders.begin(), encoders.end(),
+                  [](const std::string& name) { return Lower(name) == "h263"; })) {
     const std::set<std::string> h263Sizes = {"128x96", "176x144", "352x288", "704x576", "1408x1152"};
-    for (const std::string& size : profile_.List(flVideoSize).Items) EXPECT_TRUE(h263Sizes.count(size)) << size;
+    for (const std::string& size : profile_.List(flVideoSize).Items)
+      EXPECT_TRUE(h263Sizes.count(size)) << size;
   }
 
   // A format offering the H.264 encoder carries its tuning.
-  const bool offersH264 =
-      std::any_of(encoders.begin(), encoders.end(), [](const std::string& name) { return Lower(name) == "h264"; });
-  for (const TFormatKey& key : {profilekeys::ParaMaxBitrate, profilekeys::ParaBufferSize, profilekeys::ParaLevel,
-                                profilekeys::ParaQscale, profilekeys::ParaGop}) {
+  const bool offersH264 = std::any_of(encoders.begin(), encoders.end(),
+                                      [](const std::string& name) { return Lower(name) == "h264"; });
+  for (const TFormatKey& key : {profilekeys::ParaMaxBitrate, profilekeys::ParaBufferSize,
+                                profilekeys::ParaLevel, profilekeys::ParaQscale, profilekeys::ParaGop}) {
     if (!offersH264) {
       EXPECT_FALSE(Profiles().ValueExists(section, std::string(key.Key))) << key.Key;
       continue;
@@ -478,7 +494,8 @@ TEST_P(ShippedProfileTest, EveryVideoChoiceOpensItsEncoderAndEncodes) {
       ASSERT_TRUE(encoder) << failure;
       if (Lower(choices[flVideoEncoder].Text) == "h263") {
         const std::pair<int, int> size{encoder->width, encoder->height};
-        const std::set<std::pair<int, int>> h263Sizes = {{128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
+        const std::set<std::pair<int, int>> h263Sizes = {
+            {128, 96}, {176, 144}, {352, 288}, {704, 576}, {1408, 1152}};
         EXPECT_TRUE(h263Sizes.count(size)) << size.first << "x" << size.second;
       }
       EncodeOneFrame(encoder.get(), failure);
@@ -520,7 +537,8 @@ TEST_P(ShippedProfileTest, EveryEncoderPairMuxesIntoTheContainer) {
     for (int a = 0; a < ItemCount(profile_, flAudioEncoder); ++a) {
       for (int r = 0; r < ItemCount(profile_, flSampleRate); ++r) {
         TFormatChoices choices = Choose(profile_, {{flAudioEncoder, a}, {flSampleRate, r}});
-        if (!profile_.AudioOnly()) choices[flVideoEncoder] = ChooseItem(profile_.List(flVideoEncoder).Items, v);
+        if (!profile_.AudioOnly())
+          choices[flVideoEncoder] = ChooseItem(profile_.List(flVideoEncoder).Items, v);
         const Job job = BuildJob(choices);
         const std::string forced = job.output.FileFormat;
         if (!forced.empty()) {

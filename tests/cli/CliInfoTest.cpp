@@ -16,8 +16,7 @@ struct RunResult {
 // Runs tovrin-convert from the program folder with the arguments; output holds
 // stdout and stderr together.
 RunResult RunConverter(const std::string& arguments) {
-  const char* folder = std::getenv("TOVRIN_PROGRAM_DIR");
-  const std::string command = std::string(folder ? folder : "bin") + "/tovrin-convert " + arguments + " 2>&1";
+  const std::string command = testsupport::ProgramFolder() + "/tovrin-convert " + arguments + " 2>&1";
   RunResult result;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;

@@ -13,7 +13,12 @@ namespace testsupport {
 
 std::string FixtureFolder() {
   const char* folder = std::getenv("TOVRIN_FIXTURES");
-  return folder ? folder : "test-media";
+  return folder && *folder ? folder : TOVRIN_DEFAULT_FIXTURE_DIR;
+}
+
+std::string ProgramFolder() {
+  const char* folder = std::getenv("TOVRIN_PROGRAM_DIR");
+  return folder && *folder ? folder : TOVRIN_DEFAULT_PROGRAM_DIR;
 }
 
 std::string Fixture(const std::string& name) { return FixtureFolder() + "/" + name; }

@@ -11,6 +11,8 @@ namespace testsupport {
 // Folder of the generated media (TOVRIN_FIXTURES), and a file in it.
 std::string FixtureFolder();
 std::string Fixture(const std::string& name);
+// Folder of the built programs (TOVRIN_PROGRAM_DIR, else the build's bin/).
+std::string ProgramFolder();
 
 // A fresh empty folder under the system's temporary folder, removed by the
 // destructor.

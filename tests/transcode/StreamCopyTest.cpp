@@ -8,40 +8,6 @@ using testsupport::Fixture;
 
 namespace {
 
-// A copy of a file without its first `dropped` video packets, so that its
-// video starts with pictures that are not key frames.
-void WriteWithoutFirstVideoPackets(const std::string& source, const std::string& target, int dropped) {
-  using namespace fixtures_test;
-  InputPtr input = OpenMedia(source);
-  ASSERT_TRUE(input);
-  AVFormatContext* output = nullptr;
-  ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, nullptr, target.c_str()), 0);
-  for (unsigned i = 0; i < input->nb_streams; ++i) {
-    AVStream* stream = avformat_new_stream(output, nullptr);
-    ASSERT_TRUE(stream);
-    avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar);
-    stream->codecpar->codec_tag = 0;
-    stream->time_base = input->streams[i]->time_base;
-  }
-  ASSERT_GE(avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE), 0);
-  ASSERT_GE(avformat_write_header(output, nullptr), 0);
-  fixtures_test::PacketPtr packet(av_packet_alloc());
-  int videoSeen = 0;
-  while (av_read_frame(input.get(), packet.get()) >= 0) {
-    const AVStream* from = input->streams[packet->stream_index];
-    const bool video = from->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-    if (video && videoSeen++ < dropped) {
-      av_packet_unref(packet.get());
-      continue;
-    }
-    av_packet_rescale_ts(packet.get(), from->time_base, output->streams[packet->stream_index]->time_base);
-    ASSERT_GE(av_interleaved_write_frame(output, packet.get()), 0);
-  }
-  av_write_trailer(output);
-  avio_closep(&output->pb);
-  avformat_free_context(output);
-}
-
 struct CopyCase {
   const char* source;
   const char* target;
@@ -93,7 +59,10 @@ TEST_F(TranscodeTest, StreamCopyStartsAtTheFirstKeyFrame) {
   // The fixture has a key frame every 12 pictures: dropping 3 packets leaves
   // 9 pictures that cannot be decoded before the next key frame.
   const std::string source = folder.File("late_key.mkv");
-  WriteWithoutFirstVideoPackets(Fixture("avi_mpeg4_mp3.avi"), source, 3);
+  int videoSeen = 0;
+  Remux(Fixture("avi_mpeg4_mp3.avi"), source, [&](AVPacket&, const AVStream& stream) {
+    return stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO || videoSeen++ >= 3;
+  });
   const MediaSummary in = Summarize(source);
   ASSERT_FALSE(in.video.firstIsKey);
 

@@ -73,3 +73,34 @@ DecodedAudio FirstAudio(const std::string& path) {
   if (stream < 0) return {};
   return DecodeAudio(input.get(), stream);
 }
+
+void Remux(const std::string& source, const std::string& target,
+           const std::function<bool(AVPacket& packet, const AVStream& stream)>& edit) {
+  InputPtr input = OpenMedia(source);
+  ASSERT_TRUE(input);
+  AVFormatContext* output = nullptr;
+  ASSERT_GE(avformat_alloc_output_context2(&output, nullptr, nullptr, target.c_str()), 0);
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owner(output, [](AVFormatContext* context) {
+    if (context->pb) avio_closep(&context->pb);
+    avformat_free_context(context);
+  });
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    AVStream* stream = avformat_new_stream(output, nullptr);
+    ASSERT_TRUE(stream);
+    avcodec_parameters_copy(stream->codecpar, input->streams[i]->codecpar);
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = input->streams[i]->time_base;
+  }
+  ASSERT_GE(avio_open(&output->pb, target.c_str(), AVIO_FLAG_WRITE), 0);
+  ASSERT_GE(avformat_write_header(output, nullptr), 0);
+  fixtures_test::PacketPtr packet(av_packet_alloc());
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const AVStream* from = input->streams[packet->stream_index];
+    if (edit(*packet, *from)) {
+      av_packet_rescale_ts(packet.get(), from->time_base, output->streams[packet->stream_index]->time_base);
+      ASSERT_GE(av_interleaved_write_frame(output, packet.get()), 0);
+    }
+    av_packet_unref(packet.get());
+  }
+  ASSERT_GE(av_write_trailer(output), 0);
+}

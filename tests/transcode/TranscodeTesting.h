@@ -3,6 +3,7 @@
 // outputs.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -105,3 +106,10 @@ std::vector<int> PictureCounters(const std::string& path, double frameRate = 25.
 
 // The decoded audio of the first audio stream.
 fixtures_test::DecodedAudio FirstAudio(const std::string& path);
+
+// Writes the packets of source into target (the muxer from its name), each
+// first handed to edit with its stream: edit may change the timestamps,
+// which are in the stream's time base, and returns false to leave the packet
+// out.
+void Remux(const std::string& source, const std::string& target,
+           const std::function<bool(AVPacket& packet, const AVStream& stream)>& edit);

@@ -1,6 +1,7 @@
 // Whole conversions that decode and encode: picture size, frame rate, sample
 // rate and channel changes, start position, volume, cropping and padding.
 #include <cmath>
+#include <fstream>
 
 #include "tests/transcode/TranscodeTesting.h"
 
@@ -90,6 +91,27 @@ TEST_F(TranscodeTest, StartTimeSeeksTheInput) {
   EXPECT_NEAR(static_cast<double>(counters.size()), 38, 2);
   const fixtures_test::DecodedAudio audio = FirstAudio(output);
   EXPECT_NEAR(audio.Seconds(), 1.5, 0.1);
+}
+
+TEST_F(TranscodeTest, SecondPassReadsTheLogOfTheFirst) {
+  const std::string prefix = folder.File("passlog");
+  const std::string log = prefix + "-0.log";
+  for (const char* pass : {"1", "2"}) {
+    SCOPED_TRACE(pass);
+    const std::string output = folder.File(std::string("pass") + pass + ".avi");
+    {
+      TestSession run;
+      run.Input(Fixture("avi_mpeg4_mp3.avi"));
+      run.Output(output, {{"vcodec", "mpeg4"}, {"b", "100000"}, {"pass", pass}, {"passlogfile", prefix}, {"an", ""}});
+      ASSERT_EQ(run.Run(), "");
+    }
+    // The statistics of every picture are in the log after the first pass.
+    std::ifstream file(log);
+    int lines = 0;
+    for (std::string line; std::getline(file, line);) lines += line.find("in:") != std::string::npos;
+    EXPECT_EQ(lines, 75);
+    EXPECT_EQ(PictureCounters(output).size(), 75u);
+  }
 }
 
 TEST_F(TranscodeTest, VolumeScalesTheSamples) {

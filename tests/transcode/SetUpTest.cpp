@@ -1,5 +1,6 @@
 // Set-up of a transcode: the choice of sources, the mapping log, and every
 // failure with its message.
+#include "engine/binding/MyUtils.h"
 #include "tests/transcode/TranscodeTesting.h"
 
 using testsupport::Fixture;
@@ -68,6 +69,21 @@ TEST_F(TranscodeTest, SetUpFailuresRaiseTheirMessage) {
        {{"a.avi", {{"pass", "2"}, {"passlogfile", "{folder}/stats"}}}},
        "creat open fail: {folder}/stats-0.log",
        true},
+      {"metadata map to a missing output",
+       {{"tagged.mp4", {}}},
+       {{"a.mkv", {{"vcodec", "copy"}, {"acodec", "copy"}, {"map_meta_data", "1:0"}}}},
+       "Invalid output file index 1 map_meta_data(1,0)",
+       false},
+      {"metadata map from a missing input",
+       {{"tagged.mp4", {}}},
+       {{"a.mkv", {{"vcodec", "copy"}, {"acodec", "copy"}, {"map_meta_data", "0:3"}}}},
+       "Invalid input file index 3 map_meta_data(0,3)",
+       false},
+      {"bitstream filter that does not fit the stream",
+       {{"avi_mpeg4_mp3.avi", {}}},
+       {{"a.mkv", {{"vcodec", "copy"}, {"acodec", "copy"}, {"vbsf", "h264_mp4toannexb"}}}},
+       "h264_mp4toannexb failed for stream 0, codec copy: Error while parsing header",
+       true},
       {"encoder refuses its parameters",
        {{"tone.wav", {}}},
        {{"a.mp2", {{"ar", "12345"}}}},
@@ -123,6 +139,51 @@ TEST_F(TranscodeTest, StreamMappingIsLoggedWithItsSyncStreams) {
   const std::vector<std::string> expected = {"Stream mapping:", "  Stream #0.0 -> #0.0", " [sync #0.1]",
                                              "  Stream #0.1 -> #0.1"};
   EXPECT_EQ(mapping, expected);
+}
+
+TEST_F(TranscodeTest, ProgramIdTakesTheStreamsOfThatProgram) {
+  for (const int program : {1, 2}) {
+    SCOPED_TRACE(program);
+    const std::string output = folder.File("program.mkv");
+    {
+      TestSession run;
+      run.Input(Fixture("ts_two_programs.ts"), {{"programid", std::to_string(program)}});
+      run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+      ASSERT_EQ(run.Run(), "");
+      const int first = 2 * (program - 1);
+      const std::vector<std::string> expected = {FormatText("  Stream #0.%d -> #0.0", first),
+                                                 FormatText("  Stream #0.%d -> #0.1", first + 1)};
+      EXPECT_EQ(run.LinesStartingWith("  Stream #"), expected);
+    }
+    const MediaSummary out = Summarize(output);
+    EXPECT_EQ(out.video.packets, 75);
+    EXPECT_GT(out.audio.packets, 0);
+    EXPECT_EQ(PictureCounters(output).size(), 75u);
+  }
+}
+
+TEST_F(TranscodeTest, MetadataMapCopiesTheInputsTags) {
+  for (const bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped ? "mapped" : "not mapped");
+    const std::string output = folder.File(mapped ? "tagged.mkv" : "untagged.mkv");
+    {
+      TestSession run;
+      run.Input(Fixture("tagged.mp4"));
+      if (mapped) run.Apply({{"map_meta_data", "0:0"}});
+      run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+      ASSERT_EQ(run.Run(), "");
+    }
+    fixtures_test::InputPtr input = fixtures_test::OpenMedia(output);
+    ASSERT_TRUE(input);
+    auto tag = [&](const char* key) {
+      const AVDictionaryEntry* entry = av_dict_get(input->metadata, key, nullptr, 0);
+      return std::string(entry ? entry->value : "");
+    };
+    EXPECT_EQ(tag("title"), mapped ? "Fixture Title" : "");
+    EXPECT_EQ(tag("artist"), mapped ? "Fixture Artist" : "");
+    EXPECT_EQ(tag("album"), mapped ? "Fixture Album" : "");
+    EXPECT_EQ(tag("genre"), mapped ? "Test" : "");
+  }
 }
 
 TEST_F(TranscodeTest, OutputsWithoutMapsTakeFreeStreamsThenShareTheLastOne) {

@@ -80,6 +80,38 @@ TEST_F(TranscodeTest, StreamCopyStartsAtTheFirstKeyFrame) {
   EXPECT_EQ(counters.front(), 12);
 }
 
+TEST_F(TranscodeTest, BitstreamFiltersWorkOnTheCopiedPackets) {
+  // MP4 keeps H.264 with length prefixes; the filter rewrites the packets
+  // with start codes.
+  for (const bool filtered : {true, false}) {
+    SCOPED_TRACE(filtered ? "filtered" : "as stored");
+    const std::string output = folder.File(filtered ? "annexb.avi" : "prefixed.avi");
+    {
+      TestSession run;
+      run.Input(Fixture("mp4_h264_aac.mp4"));
+      if (filtered) run.Apply({{"vbsf", "h264_mp4toannexb"}});
+      run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}});
+      ASSERT_EQ(run.Run(), "");
+    }
+    fixtures_test::InputPtr input = fixtures_test::OpenMedia(output);
+    ASSERT_TRUE(input);
+    fixtures_test::PacketPtr packet(av_packet_alloc());
+    int videoPackets = 0;
+    bool startCodes = true;
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+      if (input->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        ++videoPackets;
+        const uint8_t* data = packet->data;
+        startCodes = startCodes && packet->size > 4 && data[0] == 0 && data[1] == 0 &&
+                     (data[2] == 1 || (data[2] == 0 && data[3] == 1));
+      }
+      av_packet_unref(packet.get());
+    }
+    EXPECT_EQ(videoPackets, 75);
+    EXPECT_EQ(startCodes, filtered);
+  }
+}
+
 TEST_F(TranscodeTest, RecordingTimeCutsTheCopy) {
   const std::string output = folder.File("cut.mkv");
   TestSession run;

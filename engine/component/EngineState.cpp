@@ -52,13 +52,43 @@ TEngineState& EngineState() {
 }  // namespace
 
 void TComponentRegistry::Add(TCustomFFmpegVCL* component) {
-  std::unique_lock<std::shared_mutex> guard(lock_);
-  components_.push_back(component);
+  std::lock_guard<std::mutex> guard(lock_);
+  components_.push_back(TEntry{component, std::make_shared<TDeliveries>()});
 }
 
 void TComponentRegistry::Remove(TCustomFFmpegVCL* component) {
-  std::unique_lock<std::shared_mutex> guard(lock_);
-  components_.erase(std::remove(components_.begin(), components_.end(), component), components_.end());
+  std::shared_ptr<TDeliveries> deliveries;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    auto entry = std::find_if(components_.begin(), components_.end(),
+                              [component](const TEntry& e) { return e.Component == component; });
+    if (entry == components_.end()) return;
+    deliveries = entry->Deliveries;
+    components_.erase(entry);
+  }
+  std::unique_lock<std::mutex> guard(deliveries->Lock);
+  deliveries->Idle.wait(guard, [&] { return deliveries->Count == 0; });
+}
+
+void TComponentRegistry::ForEach(const std::function<void(TCustomFFmpegVCL&)>& visit) {
+  std::vector<TEntry> targets;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    targets = components_;
+    for (TEntry& target : targets) {
+      std::lock_guard<std::mutex> counting(target.Deliveries->Lock);
+      ++target.Deliveries->Count;
+    }
+  }
+  for (TEntry& target : targets) {
+    try {
+      visit(*target.Component);
+    } catch (...) {
+      // A delivery failure stays with that component.
+    }
+    std::lock_guard<std::mutex> counting(target.Deliveries->Lock);
+    if (--target.Deliveries->Count == 0) target.Deliveries->Idle.notify_all();
+  }
 }
 
 TLogList::~TLogList() { Clear(); }

@@ -12,16 +12,17 @@
 // frees the rest; a library message arriving later is dropped. Only x86 has
 // the x87 control word; elsewhere nothing is saved or set.
 //
-// Locks: the registry's lock guards the list of components; library log lines
-// are delivered under it held shared, and a component is added or removed
-// under it held exclusively, so removal waits for deliveries in progress. The
-// log buffers have their own lock, taken last and never held while another
-// lock is taken: a component clears the buffers while holding its EventLock,
-// and a delivery takes the registry lock, then a component's EventLock.
+// Locks: the registry's lock guards the list of components only. A library
+// line is delivered without it: the registry counts the deliveries under way
+// to each component, and removing a component waits until its count is 0.
+// So no lock is held while a component's EventLock is taken, and a library
+// message logged while some EventLock is held cannot close a cycle. The log
+// buffers have their own lock, never held while another lock is taken.
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -31,18 +32,25 @@ class TCustomFFmpegVCL;
 class TComponentRegistry {
 public:
   void Add(TCustomFFmpegVCL* component);
-  // Returns once no delivery to the component is in progress.
+  // Returns once no delivery to the component is under way; none starts after.
   void Remove(TCustomFFmpegVCL* component);
-  // Calls visit(component) for each, under the shared lock.
-  template <class Visit>
-  void ForEach(Visit&& visit) const {
-    std::shared_lock<std::shared_mutex> guard(lock_);
-    for (TCustomFFmpegVCL* component : components_) visit(*component);
-  }
+  // Calls visit(component) for each component registered at the call.
+  void ForEach(const std::function<void(TCustomFFmpegVCL&)>& visit);
 
 private:
-  mutable std::shared_mutex lock_;
-  std::vector<TCustomFFmpegVCL*> components_;
+  // Deliveries under way to one component.
+  struct TDeliveries {
+    std::mutex Lock;
+    std::condition_variable Idle;
+    int Count = 0;
+  };
+  struct TEntry {
+    TCustomFFmpegVCL* Component;
+    std::shared_ptr<TDeliveries> Deliveries;
+  };
+
+  std::mutex lock_;
+  std::vector<TEntry> components_;
 };
 
 // Unfinished text of one logging thread.

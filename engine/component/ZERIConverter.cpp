@@ -81,13 +81,16 @@ void TCustomFFmpegVCL::SetMainThreadDispatcher(TMainThreadDispatcher* dispatcher
 }
 
 void TCustomFFmpegVCL::ClearEventHandlers() {
-  std::lock_guard<TEventLock> guard(EventLock);
+  // One lock after the other: a hook handler may take EventLock.
+  {
+    std::lock_guard<TEventLock> guard(EventLock);
+    OnLog = nullptr;
+    OnProgress = nullptr;
+    OnTerminate = nullptr;
+  }
   std::unique_lock<std::shared_mutex> hooks(hookLock_);
   OnBeforeHook = nullptr;
   OnCustomHook = nullptr;
-  OnLog = nullptr;
-  OnProgress = nullptr;
-  OnTerminate = nullptr;
 }
 
 bool TCustomFFmpegVCL::LoadAVLib(const std::string& folder, bool versionedNames) {

@@ -66,6 +66,8 @@ protected:
     recorder = std::make_unique<EventRecorder>(*converter);
     ASSERT_TRUE(converter->LoadAVLib("", true)) << converter->LastErrMsg();
     converter->SetLogLevel(llInfo);
+    // Early reports: the tests that act during a run act on one.
+    converter->SetProgressInterval(100);
   }
 
   void TearDown() override {

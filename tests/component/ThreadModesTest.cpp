@@ -68,9 +68,7 @@ TEST_F(ConverterTest, ThreadModeOneRunsTheJobsOneAfterAnother) {
 }
 
 TEST_F(ConverterTest, ThreadModeTwoStartsTwoAtOnceAndTheThirdWhenOneEnds) {
-  ASSERT_EQ(AddJob(LongInput(), OutputName(0)), 0);
-  ASSERT_EQ(AddJob(LongInput(), OutputName(1)), 1);
-  ASSERT_EQ(AddJob(ShortInput(), OutputName(2)), 2);
+  for (int k = 0; k < 3; ++k) ASSERT_EQ(AddJob(ShortInput(), OutputName(k)), k);
   // Which jobs had started, seen from inside each job's report (the next
   // job starts right after the report).
   std::vector<std::vector<bool>> startedAtReport;

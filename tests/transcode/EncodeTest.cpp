@@ -114,6 +114,29 @@ TEST_F(TranscodeTest, SecondPassReadsTheLogOfTheFirst) {
   }
 }
 
+TEST_F(TranscodeTest, DecodeErrorsAreLoggedOrRaised) {
+  for (const bool raise : {false, true}) {
+    SCOPED_TRACE(raise ? "xerror" : "logged");
+    TestSession run;
+    if (raise) run.Apply({{"xerror", ""}});
+    run.Input(Fixture("corrupted.avi"));
+    run.Output(folder.File("damaged.avi"));
+    const std::string failure = run.Run();
+    const std::vector<std::string> logged = run.LinesStartingWith("Error while decoding stream #0.");
+    if (raise) {
+      EXPECT_EQ(failure.rfind("Error while decoding stream #0.", 0), 0u) << failure;
+      EXPECT_TRUE(logged.empty());
+      EXPECT_FALSE(run.session.CompletedNormally);
+    } else {
+      // The damaged packets are passed over and the conversion goes on.
+      EXPECT_EQ(failure, "");
+      EXPECT_FALSE(logged.empty());
+      EXPECT_TRUE(run.session.CompletedNormally);
+      EXPECT_GT(Summarize(folder.File("damaged.avi")).video.packets, 60);
+    }
+  }
+}
+
 TEST_F(TranscodeTest, VolumeScalesTheSamples) {
   struct VolumeCase {
     const char* volume;

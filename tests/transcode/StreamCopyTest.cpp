@@ -1,6 +1,7 @@
 // Stream copy end to end, and the loop's ways of ending: the recording time,
 // the shortest input, a stop request.
 #include <cmath>
+#include <filesystem>
 
 #include "tests/transcode/TranscodeTesting.h"
 
@@ -112,16 +113,48 @@ TEST_F(TranscodeTest, BitstreamFiltersWorkOnTheCopiedPackets) {
   }
 }
 
-TEST_F(TranscodeTest, RecordingTimeCutsTheCopy) {
-  const std::string output = folder.File("cut.mkv");
-  TestSession run;
-  run.Input(Fixture("avi_mpeg4_mp3.avi"));
-  run.Output(output, {{"vcodec", "copy"}, {"acodec", "copy"}, {"t", "1"}});
-  ASSERT_EQ(run.Run(), "");
-  EXPECT_TRUE(run.session.CompletedNormally);
-  const MediaSummary out = Summarize(output);
-  EXPECT_NEAR(out.video.seconds, 1.0, 0.1);
-  EXPECT_NEAR(out.audio.seconds, 1.0, 0.1);
+TEST_F(TranscodeTest, LimitsEndTheCopyEarly) {
+  struct LimitCase {
+    const char* name;
+    const char* target;
+    Options options;
+    double seconds;     // of video and audio
+    int videoPackets;   // -1: not checked
+    int64_t maxBytes;   // -1: not checked
+  };
+  const LimitCase cases[] = {
+      {"recording time", "limited.mkv", {{"t", "1"}}, 1.0, -1, -1},
+      // Matroska holds back whole clusters: AVI shows the written size.
+      {"file size", "limited.avi", {{"fs", "40000"}}, -1, -1, 40000 + 15000},
+      {"video frames", "limited.mkv", {{"vframes", "30"}}, 1.2, 30, -1},
+  };
+  for (const LimitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string output = folder.File(c.target);
+    {
+      TestSession run;
+      run.Input(Fixture("avi_mpeg4_mp3.avi"));
+      Options options = {{"vcodec", "copy"}, {"acodec", "copy"}};
+      options.insert(options.end(), c.options.begin(), c.options.end());
+      run.Output(output, options);
+      ASSERT_EQ(run.Run(), "");
+      EXPECT_TRUE(run.session.CompletedNormally);
+    }
+    const MediaSummary out = Summarize(output);
+    if (c.seconds > 0) {
+      EXPECT_NEAR(out.video.seconds, c.seconds, 0.1);
+      EXPECT_NEAR(out.audio.seconds, c.seconds, 0.1);
+    }
+    if (c.videoPackets >= 0) {
+      EXPECT_EQ(out.video.packets, c.videoPackets);
+    }
+    if (c.maxBytes >= 0) {
+      const int64_t size = static_cast<int64_t>(std::filesystem::file_size(output));
+      EXPECT_GT(size, 40000);
+      EXPECT_LT(size, c.maxBytes);
+      EXPECT_LT(out.video.seconds, 2.5);
+    }
+  }
 }
 
 TEST_F(TranscodeTest, ShortestEndsWithTheShorterInput) {

@@ -87,9 +87,10 @@ public:
   bool SeekTo(int streamIndex, int64_t position);
   TBitmap& DecodeFrame(int streamIndex);
   TBitmap& GetLastPicture();
-  // Threads of the frame reader's decoder: 1 decodes on the calling thread
-  // (the default), 0 lets the library choose. Takes effect when a decoder is
-  // next opened.
+  // Threads of the frame reader's decoder: 0 (the default) lets the library
+  // choose, 1 decodes on the calling thread. A seek decodes forward from the
+  // key frame before the target, which frame threads speed up whenever a core
+  // is free. Takes effect when a decoder is next opened.
   void SetDecoderThreads(int count) { decoderThreads_ = count; }
 
   int StreamCount() const { return streamCount_; }
@@ -139,7 +140,7 @@ private:
   bool singlePictureDecoded_ = false;
   uint8_t* rgbBuffer_ = nullptr;
   int rgbBufferSize_ = 0;
-  int decoderThreads_ = 1;
+  int decoderThreads_ = 0;
   // The last seek: the position (microseconds of the file's own clock) that
   // the next decoded picture must reach, AV_NOPTS_VALUE when there is none,
   // and the stream the seek went by.

@@ -54,15 +54,21 @@ MediaSummary Summarize(const std::string& path) {
   return summary;
 }
 
-std::vector<int> PictureCounters(const std::string& path, double frameRate) {
-  std::vector<int> counters;
+std::vector<DecodedPicture> Pictures(const std::string& path, double frameRate) {
+  std::vector<DecodedPicture> pictures;
   InputPtr input = OpenMedia(path);
-  if (!input) return counters;
+  if (!input) return pictures;
   const int stream = FirstStream(input.get(), AVMEDIA_TYPE_VIDEO);
-  if (stream < 0) return counters;
+  if (stream < 0) return pictures;
   VideoReader reader(input.get(), stream, frameRate);
   DecodedPicture picture;
-  while (reader.Next(picture)) counters.push_back(picture.counter);
+  while (reader.Next(picture)) pictures.push_back(picture);
+  return pictures;
+}
+
+std::vector<int> PictureCounters(const std::string& path, double frameRate) {
+  std::vector<int> counters;
+  for (const DecodedPicture& picture : Pictures(path, frameRate)) counters.push_back(picture.counter);
   return counters;
 }
 

@@ -101,7 +101,9 @@ struct MediaSummary {
 // Reads every packet of a file.
 MediaSummary Summarize(const std::string& path);
 
-// Frame counters of the pictures of the first video stream, in order.
+// The decoded pictures of the first video stream, in order, and their frame
+// counters.
+std::vector<fixtures_test::DecodedPicture> Pictures(const std::string& path, double frameRate = 25.0);
 std::vector<int> PictureCounters(const std::string& path, double frameRate = 25.0);
 
 // The decoded audio of the first audio stream.

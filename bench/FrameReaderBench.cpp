@@ -5,7 +5,8 @@
 //
 // Usage: bench_frame_reader [--seeks N] [--frames N] [--threads LIST] [--media FOLDER]
 //   --threads takes a comma-separated list of decoder thread counts to compare
-//   (0 = the library chooses); default "1,0".
+//   (0 = the library chooses); default "1,0". The settings are measured in
+//   turns, position by position, so that a busy machine weighs on all alike.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -106,56 +108,92 @@ double Percentile(std::vector<double> sorted, double fraction) {
   return sorted[index];
 }
 
-void BenchSeeks(const std::string& path, int threads, int seeks) {
-  TAVProbe probe;
-  probe.SetDecoderThreads(threads);
-  if (!probe.OpenFile(path)) {
-    std::fprintf(stderr, "%s\n", probe.LastError().c_str());
-    std::exit(1);
-  }
-  probe.DecodeFrame(-1);  // opens the decoder, as the preview's first picture does
+// One reader per decoder thread count, with what was measured on it.
+struct Reader {
+  int threads = 0;
+  std::unique_ptr<TAVProbe> probe;
+  std::vector<double> latencies;
+  double cpu = 0;
+  int wrong = 0;
+};
 
+std::vector<Reader> OpenReaders(const std::string& path, const std::vector<int>& threadCounts) {
+  std::vector<Reader> readers;
+  for (int threads : threadCounts) {
+    Reader reader;
+    reader.threads = threads;
+    reader.probe = std::make_unique<TAVProbe>();
+    reader.probe->SetDecoderThreads(threads);
+    if (!reader.probe->OpenFile(path)) {
+      std::fprintf(stderr, "%s\n", reader.probe->LastError().c_str());
+      std::exit(1);
+    }
+    reader.probe->DecodeFrame(-1);  // opens the decoder, as the preview's first picture does
+    readers.push_back(std::move(reader));
+  }
+  return readers;
+}
+
+const char* ThreadsText(int threads) {
+  static char text[32];
+  if (threads == 0) return "library's choice";
+  std::snprintf(text, sizeof text, "%d", threads);
+  return text;
+}
+
+// The readers take turns, position by position, so that other work on the
+// machine weighs on every setting alike.
+void BenchSeeks(const std::string& path, const std::vector<int>& threadCounts, int seeks) {
+  std::vector<Reader> readers = OpenReaders(path, threadCounts);
   std::mt19937 random(20240601);
   std::uniform_int_distribution<int> frameOf(0, kFrameCount - 1);
-  std::vector<double> latencies;
-  int wrong = 0;
-  const double cpuStart = CpuMilliseconds();
   for (int i = 0; i < seeks; ++i) {
     const int frame = frameOf(random);
     const int64_t position = static_cast<int64_t>(frame) * 1000000 / kFrameRate;
-    const Clock::time_point start = Clock::now();
-    probe.SeekTo(-1, position);
-    const TBitmap& picture = probe.DecodeFrame(-1);
-    latencies.push_back(Milliseconds(Clock::now() - start));
-    if (std::abs(Counter(picture) - frame) > 1) ++wrong;
+    for (size_t turn = 0; turn < readers.size(); ++turn) {
+      Reader& reader = readers[(i + turn) % readers.size()];
+      const double cpuStart = CpuMilliseconds();
+      const Clock::time_point start = Clock::now();
+      reader.probe->SeekTo(-1, position);
+      const TBitmap& picture = reader.probe->DecodeFrame(-1);
+      reader.latencies.push_back(Milliseconds(Clock::now() - start));
+      reader.cpu += CpuMilliseconds() - cpuStart;
+      if (std::abs(Counter(picture) - frame) > 1) ++reader.wrong;
+    }
   }
-  const double cpu = CpuMilliseconds() - cpuStart;
-  double sum = 0;
-  for (double latency : latencies) sum += latency;
-  std::printf("  seek+decode, %d random positions: median %.1f ms, p90 %.1f ms, worst %.1f ms, mean %.1f ms,"
-              " processor %.1f ms per seek (%d pictures off the target)\n",
-              seeks, Percentile(latencies, 0.5), Percentile(latencies, 0.9), Percentile(latencies, 1.0),
-              sum / static_cast<double>(seeks), cpu / seeks, wrong);
+  std::printf("seek + decode at %d random positions:\n", seeks);
+  for (const Reader& reader : readers) {
+    double sum = 0;
+    for (double latency : reader.latencies) sum += latency;
+    std::printf("  decoder threads %-16s median %6.1f ms  p90 %6.1f ms  worst %6.1f ms  mean %6.1f ms"
+                "  processor %6.1f ms per seek  (%d pictures off the target)\n",
+                ThreadsText(reader.threads), Percentile(reader.latencies, 0.5), Percentile(reader.latencies, 0.9),
+                Percentile(reader.latencies, 1.0), sum / seeks, reader.cpu / seeks, reader.wrong);
+  }
 }
 
-void BenchPlayForward(const std::string& path, int threads, int frames) {
-  TAVProbe probe;
-  probe.SetDecoderThreads(threads);
-  if (!probe.OpenFile(path)) std::exit(1);
-  probe.SeekTo(-1, 0);
-  int decoded = 0;
-  int expected = 0;
-  int wrong = 0;
-  const double cpuStart = CpuMilliseconds();
-  const Clock::time_point start = Clock::now();
-  for (; decoded < frames && decoded < kFrameCount; ++decoded) {
-    const TBitmap& picture = probe.DecodeFrame(-1);
-    if (Counter(picture) != expected++) ++wrong;
+// Plays from the start, the readers taking turns a second of pictures at a time.
+void BenchPlayForward(const std::string& path, const std::vector<int>& threadCounts, int frames) {
+  std::vector<Reader> readers = OpenReaders(path, threadCounts);
+  std::vector<double> seconds(readers.size(), 0.0);
+  for (Reader& reader : readers) reader.probe->SeekTo(-1, 0);
+  frames = std::min(frames, kFrameCount);
+  for (int first = 0; first < frames; first += kFrameRate) {
+    const int count = std::min(kFrameRate, frames - first);
+    for (size_t k = 0; k < readers.size(); ++k) {
+      Reader& reader = readers[k];
+      const double cpuStart = CpuMilliseconds();
+      const Clock::time_point start = Clock::now();
+      for (int n = 0; n < count; ++n)
+        if (Counter(reader.probe->DecodeFrame(-1)) != first + n) ++reader.wrong;
+      seconds[k] += std::chrono::duration<double>(Clock::now() - start).count();
+      reader.cpu += CpuMilliseconds() - cpuStart;
+    }
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double cpu = CpuMilliseconds() - cpuStart;
-  std::printf("  play forward: %d frames in %.2f s = %.1f frames/s, processor %.2f ms per frame (%d out of order)\n",
-              decoded, seconds, decoded / seconds, cpu / decoded, wrong);
+  std::printf("play forward, %d pictures:\n", frames);
+  for (size_t k = 0; k < readers.size(); ++k)
+    std::printf("  decoder threads %-16s %6.1f pictures/s  processor %5.2f ms per picture  (%d out of order)\n",
+                ThreadsText(readers[k].threads), frames / seconds[k], readers[k].cpu / frames, readers[k].wrong);
 }
 
 }  // namespace
@@ -168,12 +206,9 @@ int main(int argc, char** argv) {
   }
   FF.av_log_set_level(AV_LOG_ERROR);
   const std::string path = BenchFile(options.mediaFolder);
-  std::printf("frame reader on %s: 1280x720 H.264, %d frames at %d fps, key frame every 250, B-frames\n",
+  std::printf("frame reader on %s: 1280x720 H.264, %d frames at %d fps, key frame every 250, B-frames allowed\n",
               path.c_str(), kFrameCount, kFrameRate);
-  for (int threads : options.threads) {
-    std::printf("decoder threads %d%s:\n", threads, threads == 0 ? " (library's choice)" : "");
-    BenchSeeks(path, threads, options.seeks);
-    BenchPlayForward(path, threads, options.frames);
-  }
+  BenchSeeks(path, options.threads, options.seeks);
+  BenchPlayForward(path, options.threads, options.frames);
   return 0;
 }

@@ -147,6 +147,35 @@ TEST_F(TranscodeTest, DecodeErrorsAreLoggedOrRaised) {
   }
 }
 
+TEST_F(TranscodeTest, AudioEndIsNotLost) {
+  // 3 s at 44100 Hz is 114.8 MPEG audio layer 2 frames; that encoder only
+  // takes whole frames, so the last one is completed with silence.
+  const std::string output = folder.File("tone.mp2");
+  TestSession run;
+  run.Input(Fixture("tone.wav"));
+  run.Output(output);
+  ASSERT_EQ(run.Run(), "");
+  const MediaSummary out = Summarize(output);
+  EXPECT_EQ(out.audio.codec, "mp2");
+  EXPECT_EQ(out.audio.packets, 115);
+  EXPECT_GE(FirstAudio(output).Seconds(), 3.0);
+}
+
+TEST_F(TranscodeTest, SubtitlesAreEncodedWithTheirTimes) {
+  const std::string output = folder.File("subtitles.mkv");
+  {
+    TestSession run;
+    run.Input(Fixture("mkv_subtitle.mkv"), {{"vn", ""}, {"an", ""}});
+    run.Output(output);
+    ASSERT_EQ(run.Run(), "");
+  }
+  const MediaSummary in = Summarize(Fixture("mkv_subtitle.mkv"));
+  const MediaSummary out = Summarize(output);
+  EXPECT_EQ(out.subtitle.codec, "ass");
+  EXPECT_EQ(out.subtitle.packets, 3);
+  EXPECT_NEAR(out.subtitle.seconds, in.subtitle.seconds, 0.01);  // first start to last end
+}
+
 TEST_F(TranscodeTest, VolumeScalesTheSamples) {
   struct VolumeCase {
     const char* volume;

@@ -53,6 +53,24 @@ TEST_F(TranscodeTest, ProgressHandlerSeesTheConversionAdvance) {
   EXPECT_EQ(run.LinesStartingWith("video:").size(), 1u);
 }
 
+TEST_F(TranscodeTest, ProgressTimeStaysSoundWhileTheEncoderHoldsPictures) {
+  // The H.264 encoder takes many pictures before it gives its first packet:
+  // reports in that time have pictures but no output time yet.
+  TestSession run;
+  run.Input(Fixture("video_only.avi"));
+  run.Output(folder.File("delayed.mp4"));
+  const std::vector<Report> reports = Collect(run);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.front().durationMs, 10);  // no time yet: the 0.01 s floor
+  int previous = 0;
+  for (const Report& report : reports) {
+    EXPECT_GE(report.durationMs, previous);
+    EXPECT_LE(report.durationMs, 3100);
+    previous = report.durationMs;
+  }
+  EXPECT_EQ(reports.back().frameNumber, 75);
+}
+
 TEST_F(TranscodeTest, AudioOnlyProgressHasNoPictureValues) {
   TestSession run;
   run.Input(Fixture("tone.wav"));

@@ -121,19 +121,23 @@ TEST_F(TranscodeTest, LimitsEndTheCopyEarly) {
     double seconds;     // of video and audio
     int videoPackets;   // -1: not checked
     int64_t maxBytes;   // -1: not checked
+    const char* source = "avi_mpeg4_mp3.avi";
   };
   const LimitCase cases[] = {
       {"recording time", "limited.mkv", {{"t", "1"}}, 1.0, -1, -1},
       // Matroska holds back whole clusters: AVI shows the written size.
       {"file size", "limited.avi", {{"fs", "40000"}}, -1, -1, 40000 + 15000},
       {"video frames", "limited.mkv", {{"vframes", "30"}}, 1.2, 30, -1},
+      // Matroska counts in milliseconds: the copy's clock is its written
+      // timestamps, not its pictures times the source's time base.
+      {"recording time from Matroska", "limited.mkv", {{"t", "1"}, {"sn", ""}}, 1.0, -1, -1, "mkv_subtitle.mkv"},
   };
   for (const LimitCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string output = folder.File(c.target);
     {
       TestSession run;
-      run.Input(Fixture("avi_mpeg4_mp3.avi"));
+      run.Input(Fixture(c.source));
       Options options = {{"vcodec", "copy"}, {"acodec", "copy"}};
       options.insert(options.end(), c.options.begin(), c.options.end());
       run.Output(output, options);

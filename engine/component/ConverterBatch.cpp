@@ -173,7 +173,8 @@ void TCustomFFmpegVCL::BatchReport() {
   ClearLogBuffers();
 }
 
-void TCustomFFmpegVCL::DeliverLibraryLines(int32_t threadId, int level, const std::vector<std::string>& lines) {
+void TCustomFFmpegVCL::DeliverLibraryLines(int32_t threadId, int level,
+                                           const std::vector<std::string>& lines) {
   // Nothing may leave through the library's C code.
   try {
     std::lock_guard<TEventLock> guard(EventLock);

@@ -91,7 +91,9 @@ void TComponentRegistry::ForEach(const std::function<void(TCustomFFmpegVCL&)>& v
   }
 }
 
-TLogList::~TLogList() { Clear(); }
+TLogList::~TLogList() {
+  Clear();
+}
 
 TLogItem& TLogList::FindOrAdd(int32_t threadId) {
   if (first_.ThreadId == 0 || first_.ThreadId == threadId) {
@@ -121,9 +123,21 @@ size_t TLogList::Count() const {
   return count;
 }
 
-void EnsureEngineState() { EngineState(); }
-TComponentRegistry& ComponentRegistry() { return EngineState().Registry; }
-TLogList& LogBuffers() { return EngineState().Buffers; }
-std::mutex& LogBuffersLock() { return EngineState().BuffersLock; }
-bool EngineStateAlive() { return stateAlive; }
-unsigned SavedFpuControlWord() { return EngineState().savedFpuWord_; }
+void EnsureEngineState() {
+  EngineState();
+}
+TComponentRegistry& ComponentRegistry() {
+  return EngineState().Registry;
+}
+TLogList& LogBuffers() {
+  return EngineState().Buffers;
+}
+std::mutex& LogBuffersLock() {
+  return EngineState().BuffersLock;
+}
+bool EngineStateAlive() {
+  return stateAlive;
+}
+unsigned SavedFpuControlWord() {
+  return EngineState().savedFpuWord_;
+}

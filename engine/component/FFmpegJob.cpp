@@ -10,10 +10,14 @@
 
 int NiceValueOf(TConvertPriority priority) {
   switch (priority) {
-    case tpIdle: return 19;
-    case tpLowest: return 15;
-    case tpLower: return 10;
-    case tpNormal: return 0;
+    case tpIdle:
+      return 19;
+    case tpLowest:
+      return 15;
+    case tpLower:
+      return 10;
+    case tpNormal:
+      return 0;
   }
   return 0;
 }
@@ -104,9 +108,9 @@ TJobThread::TJobThread(std::shared_ptr<TFFmpeg> job, TConvertPriority priority, 
   tracker->Begin();
   std::shared_ptr<TStartLatch> latch = latch_;
   try {
-    std::thread thread(&JobThreadMain, std::move(job), tracker,
-                       [latch](int32_t threadId) { return latch->PublishAndWait(threadId); },
-                       NiceValueOf(priority), body);
+    std::thread thread(
+        &JobThreadMain, std::move(job), tracker,
+        [latch](int32_t threadId) { return latch->PublishAndWait(threadId); }, NiceValueOf(priority), body);
     thread.detach();
   } catch (...) {
     tracker->End();
@@ -287,11 +291,15 @@ void TFFmpeg::PauseJob() {
   if (Running && threaded_ && !StopRequested) pauseGate_.Close();
 }
 
-void TFFmpeg::ResumeJob() { pauseGate_.Open(); }
+void TFFmpeg::ResumeJob() {
+  pauseGate_.Open();
+}
 
 // -- TFFmpegList
 
-TFFmpeg* TFFmpegList::Get(int index) const { return Share(index).get(); }
+TFFmpeg* TFFmpegList::Get(int index) const {
+  return Share(index).get();
+}
 
 std::shared_ptr<TFFmpeg> TFFmpegList::Share(int index) const {
   if (index < 0 || index >= Count()) return nullptr;

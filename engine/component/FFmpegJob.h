@@ -104,8 +104,8 @@ public:
   TFFmpeg();
   ~TFFmpeg() override;
 
-  std::atomic<int> JobIndex{-1};         // position in the job list; -1 until added
-  std::atomic<int32_t> JobThreadId{0};   // thread running the job; 0 when none
+  std::atomic<int> JobIndex{-1};        // position in the job list; -1 until added
+  std::atomic<int32_t> JobThreadId{0};  // thread running the job; 0 when none
   TInputOptions JobInputOptions;
   TOutputOptions JobOutputOptions;
   // Describes the job's input (attached to the session's input context) until

@@ -2,9 +2,9 @@
 #include "engine/component/JobOptionsApply.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
@@ -53,10 +53,14 @@ void GenericIfPositive(TCustomFFmpeg& session, const char* name, int32_t value) 
 
 const char* TargetName(int32_t target) {
   switch (target) {
-    case 1: return "vcd";
-    case 2: return "svcd";
-    case 3: return "dvd";
-    default: return nullptr;
+    case 1:
+      return "vcd";
+    case 2:
+      return "svcd";
+    case 3:
+      return "dvd";
+    default:
+      return nullptr;
   }
 }
 
@@ -171,4 +175,6 @@ int64_t DateTimeToUnixTime(double localDateTime) {
   return std::llround((localDateTime - 25569.0 - LocalTimeZoneBias()) * 86400.0);
 }
 
-int32_t ColorToRGB(int32_t color) { return color < 0 ? 0 : color; }
+int32_t ColorToRGB(int32_t color) {
+  return color < 0 ? 0 : color;
+}

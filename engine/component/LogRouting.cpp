@@ -24,7 +24,8 @@ std::string FormatMessage(void* context, int level, const char* format, va_list 
   int printPrefix = newLine ? 1 : 0;
   va_list copy;
   va_copy(copy, args);
-  const int length = FF.av_log_format_line2(context, level, format, copy, buffer, sizeof buffer, &printPrefix);
+  const int length =
+      FF.av_log_format_line2(context, level, format, copy, buffer, sizeof buffer, &printPrefix);
   va_end(copy);
   if (length < 0) return {};
   if (static_cast<size_t>(length) < sizeof buffer) return std::string(buffer, static_cast<size_t>(length));
@@ -32,7 +33,8 @@ std::string FormatMessage(void* context, int level, const char* format, va_list 
   std::vector<char> large(static_cast<size_t>(length) + 1);
   printPrefix = newLine ? 1 : 0;
   va_copy(copy, args);
-  FF.av_log_format_line2(context, level, format, copy, large.data(), static_cast<int>(large.size()), &printPrefix);
+  FF.av_log_format_line2(context, level, format, copy, large.data(), static_cast<int>(large.size()),
+                         &printPrefix);
   va_end(copy);
   return std::string(large.data(), static_cast<size_t>(length));
 }
@@ -47,7 +49,9 @@ int EngineLevelOfLibraryLevel(int libraryLevel) {
   return 3;
 }
 
-int32_t CurrentThreadId() { return static_cast<int32_t>(syscall(SYS_gettid)); }
+int32_t CurrentThreadId() {
+  return static_cast<int32_t>(syscall(SYS_gettid));
+}
 
 void ComponentLogCallback(void* context, int level, const char* format, va_list args) {
   if (!EngineStateAlive() || !FF.av_log_get_level) return;

@@ -48,7 +48,16 @@ TCustomFFmpegVCL::~TCustomFFmpegVCL() {
     std::lock_guard<std::mutex> guard(tickState_->Lock);
     tickState_->Owner = nullptr;
   }
-  for (const std::shared_ptr<TFFmpeg>& job : jobs) job->WaitForThread();
+  for (const std::shared_ptr<TFFmpeg>& job : jobs) {
+    job->WaitForThread();
+    // Whoever still holds the job must not be led back to this component.
+    if (!job->ThreadEnded()) continue;
+    job->LogHandler = nullptr;
+    job->ProgressHandler = nullptr;
+    job->TerminateHandler = nullptr;
+    job->BeforeHookHandler = nullptr;
+    job->CustomHookHandler = nullptr;
+  }
 }
 
 std::string TCustomFFmpegVCL::LastErrMsg() const {

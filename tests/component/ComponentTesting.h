@@ -59,7 +59,9 @@ private:
     Clock::time_point due;
     long order;
     std::function<void()> work;
-    bool operator>(const TTask& other) const { return due != other.due ? due > other.due : order > other.order; }
+    bool operator>(const TTask& other) const {
+      return due != other.due ? due > other.due : order > other.order;
+    }
   };
 
   void Loop() {

@@ -14,7 +14,9 @@
 namespace componenttest {
 
 // Three seconds of 160x120 MPEG-4 video with MP3 audio.
-inline std::string ShortInput() { return testsupport::Fixture("avi_mpeg4_mp3.avi"); }
+inline std::string ShortInput() {
+  return testsupport::Fixture("avi_mpeg4_mp3.avi");
+}
 
 // A minute of 320x240 video with audio, long enough that a conversion is
 // still running when its first progress report arrives. Made once per

@@ -162,6 +162,54 @@ TEST_F(ConverterTest, JobsKeepTheirRecordsAndDescribeTheirInput) {
   EXPECT_EQ(job->ThreadCount, 0);
 }
 
+TEST_F(ConverterTest, HookChoiceOfTheOutputRecord) {
+  // Custom hook wins over the before-hook; without either the time ranges
+  // apply. The hook events fire with the job's index and pass the answers back.
+  TOutputOptions custom = AviOutput();
+  custom.CustomHook = true;
+  custom.BeforeHook = true;
+  custom.HookTimeRanges = "0-1000";
+  TOutputOptions before = AviOutput();
+  before.BeforeHook = true;
+  TOutputOptions ranges = AviOutput();
+  ranges.HookTimeRanges = "5000-10000,0-2000";
+  ASSERT_EQ(AddJob(ShortInput(), "custom.avi", custom), 0);
+  ASSERT_EQ(AddJob(ShortInput(), "before.avi", before), 1);
+  ASSERT_EQ(AddJob(ShortInput(), "ranges.avi", ranges), 2);
+
+  std::shared_ptr<TFFmpeg> first = converter->Job(0);
+  std::shared_ptr<TFFmpeg> second = converter->Job(1);
+  std::shared_ptr<TFFmpeg> third = converter->Job(2);
+  ASSERT_TRUE(first->CustomHookHandler);
+  EXPECT_FALSE(first->BeforeHookHandler);
+  EXPECT_TRUE(first->HookRanges.empty());
+  EXPECT_FALSE(second->CustomHookHandler);
+  ASSERT_TRUE(second->BeforeHookHandler);
+  EXPECT_FALSE(third->CustomHookHandler || third->BeforeHookHandler);
+  ASSERT_EQ(third->HookRanges.size(), 2u);
+  EXPECT_EQ(third->HookRanges[0].End, 2000000);
+  EXPECT_EQ(third->HookRanges[1].Start, 5000000);
+
+  std::vector<std::pair<int, int64_t>> calls;
+  converter->OnCustomHook = [&](int index, TBitmap&, int frameNumber, int64_t pts, bool& update, bool& stop) {
+    calls.emplace_back(index, pts + frameNumber);
+    update = true;
+    stop = true;
+  };
+  converter->OnBeforeHook = [&](int index, int64_t pts, THookAction& action) {
+    calls.emplace_back(index, pts);
+    action = haIgnore;
+  };
+  TBitmap picture;
+  bool update = false, stop = false;
+  first->CustomHookHandler(*first, picture, 3, 40000, update, stop);
+  THookAction action = haContinue;
+  second->BeforeHookHandler(*second, 80000, action);
+  EXPECT_EQ(calls, (std::vector<std::pair<int, int64_t>>{{0, 40003}, {1, 80000}}));
+  EXPECT_TRUE(update && stop);
+  EXPECT_EQ(action, haIgnore);
+}
+
 TEST_F(ConverterTest, DurationLimitsTheOutputAndIsTheReportedTotal) {
   TOutputOptions limited = AviOutput();
   limited.Duration = 1000;

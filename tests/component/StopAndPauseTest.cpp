@@ -70,15 +70,16 @@ TEST_F(ConverterTest, PauseHoldsAJobAndResumeFinishesIt) {
   TOutputOptions options = AviOutput();
   options.VideoBitrate = 2000000;
   ASSERT_EQ(AddJob(LongInput(), "paused.avi", options), 0);
-  auto written = [](const Event& event) { return event.kind == Kind::Progress && event.currentSize >= 200000; };
+  auto written = [](const Event& event) {
+    return event.kind == Kind::Progress && event.currentSize >= 200000;
+  };
   std::atomic<bool> paused{false};
   recorder->Reaction = [&](const Event& event) {
     if (written(event) && !paused.exchange(true)) converter->PauseConvert();
   };
   converter->StartConvert(1);
-  ASSERT_TRUE(recorder->WaitFor([&](const std::vector<Event>& events) {
-    return std::any_of(events.begin(), events.end(), written);
-  }));
+  ASSERT_TRUE(recorder->WaitFor(
+      [&](const std::vector<Event>& events) { return std::any_of(events.begin(), events.end(), written); }));
   std::shared_ptr<TFFmpeg> job = converter->Job(0);
   ASSERT_TRUE(job->WaitUntilPaused(120s)) << "the job did not stop at its pause";
   const size_t progressWhenHeld = recorder->Of(Kind::Progress).size();

@@ -11,7 +11,9 @@ namespace {
 
 using namespace componenttest;
 
-std::string OutputName(int index) { return "out" + std::to_string(index) + ".avi"; }
+std::string OutputName(int index) {
+  return "out" + std::to_string(index) + ".avi";
+}
 
 TEST_F(ConverterTest, ThreadModeOneRunsTheJobsOneAfterAnother) {
   converter->SetThreadPriority(tpLower);
@@ -49,7 +51,8 @@ TEST_F(ConverterTest, ThreadModeOneRunsTheJobsOneAfterAnother) {
     EXPECT_GT(firstEvent, previousEnd) << k;
   }
   const std::vector<Event> events = recorder->Events();
-  for (size_t i = eventsBeforeStart; i < events.size(); ++i) EXPECT_NE(events[i].thread, std::this_thread::get_id());
+  for (size_t i = eventsBeforeStart; i < events.size(); ++i)
+    EXPECT_NE(events[i].thread, std::this_thread::get_id());
 
   // The worker threads run at the nice value of the priority (or at the
   // test's own, when that is lower still and cannot be raised).
@@ -125,7 +128,8 @@ TEST_F(ConverterTest, ThreadModeZeroRunsTheJobsOnTheMainThread) {
   EXPECT_EQ(terminations[1].index, 1);
   EXPECT_EQ(terminations[2].index, -1);
   const std::vector<Event> events = recorder->Events();
-  for (size_t i = eventsBeforeStart; i < events.size(); ++i) EXPECT_EQ(events[i].thread, dispatcher.ThreadId());
+  for (size_t i = eventsBeforeStart; i < events.size(); ++i)
+    EXPECT_EQ(events[i].thread, dispatcher.ThreadId());
   // Each job 100 ms after the call, or after the previous job's report.
   EXPECT_EQ(dispatcher.Delays(), (std::vector<int>{100, 100}));
   const std::vector<std::thread::id> callers = dispatcher.Callers();

@@ -2,7 +2,12 @@
 // no media.
 #include <gtest/gtest.h>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <fpu_control.h>
+#endif
+
 #include "engine/binding/MediaLibraries.h"
+#include "engine/component/EngineState.h"
 #include "tests/component/ComponentTesting.h"
 #include "tests/support/TestSupport.h"
 
@@ -86,5 +91,16 @@ TEST(ConverterOperations, FailuresLeaveTheirReasonAndRaiseNothing) {
   EXPECT_EQ(converter.ThreadMode(), 2);
   EXPECT_EQ(recorder.Events().size(), before);
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+TEST(EngineState, FloatingPointControlWordIsSetAtProgramStart) {
+  // Set before main on this (the main) thread; the word found there is kept
+  // for the end of the program.
+  fpu_control_t word = 0;
+  _FPU_GETCW(word);
+  EXPECT_EQ(word & ~0x40, 0x133F);  // bit 6 is reserved and may read back set
+  EXPECT_EQ(SavedFpuControlWord(), static_cast<unsigned>(_FPU_DEFAULT));
+}
+#endif
 
 }  // namespace

@@ -211,8 +211,8 @@ TEST(HookTimeRanges, ParsedKeptAndSortedByEnd) {
       {" 100 - 200 , 300-300 ", {{100000, 200000}, {300000, 300000}}},
       {"3000-1000", {}},
       {"abc-def", {}},
-      {"4000", {}},                   // no end
-      {"-500", {{-1000, 500000}}},    // no start: counted as -1 ms
+      {"4000", {}},                 // no end
+      {"-500", {{-1000, 500000}}},  // no start: counted as -1 ms
       {"1-2,,3-4", {{1000, 2000}, {3000, 4000}}},
       {"", {}},
       {"1-99999999999999999999", {}},  // an end beyond 64 bits is unreadable

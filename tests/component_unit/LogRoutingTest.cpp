@@ -84,12 +84,12 @@ TEST_F(LogRouting, LevelFiltersLibraryLinesAndMapsTheirLevel) {
     TLogLevel reported;
   };
   const Case cases[] = {
-      {llError, AV_LOG_INFO, false, llQuiet},   {llError, AV_LOG_ERROR, true, llError},
-      {llError, AV_LOG_FATAL, true, llError},   {llInfo, AV_LOG_WARNING, true, llInfo},
-      {llInfo, AV_LOG_VERBOSE, true, llInfo},   {llInfo, AV_LOG_DEBUG, false, llQuiet},
-      {llDebug, AV_LOG_DEBUG, true, llDebug},   {llDebug, AV_LOG_TRACE, false, llQuiet},
-      {llAll, AV_LOG_TRACE, true, llAll},
-      {llQuiet, AV_LOG_ERROR, false, llQuiet},  {llQuiet, AV_LOG_QUIET, true, llQuiet},
+      {llError, AV_LOG_INFO, false, llQuiet}, {llError, AV_LOG_ERROR, true, llError},
+      {llError, AV_LOG_FATAL, true, llError}, {llInfo, AV_LOG_WARNING, true, llInfo},
+      {llInfo, AV_LOG_VERBOSE, true, llInfo}, {llInfo, AV_LOG_DEBUG, false, llQuiet},
+      {llDebug, AV_LOG_DEBUG, true, llDebug}, {llDebug, AV_LOG_TRACE, false, llQuiet},
+      {llAll, AV_LOG_TRACE, true, llAll},     {llQuiet, AV_LOG_ERROR, false, llQuiet},
+      {llQuiet, AV_LOG_QUIET, true, llQuiet},
   };
   for (const Case& c : cases) {
     converter.SetLogLevel(c.setting);

@@ -178,13 +178,15 @@ int main(int argc, char** argv) {
       const std::string output = options.mediaFolder + "/converter_bench_out." + conversion.extension;
       const Result result = Convert(input, output, conversion, threads);
       if (!result.finished) {
-        std::fprintf(stderr, "%s with %d threads failed: %s\n", conversion.name, threads, result.message.c_str());
+        std::fprintf(stderr, "%s with %d threads failed: %s\n", conversion.name, threads,
+                     result.message.c_str());
         return 1;
       }
       if (firstWall == 0) firstWall = result.wallSeconds;
       std::printf("%-18s %8s %8.2f %9.2f %8.1f %7.2fx\n", conversion.name,
                   threads == 0 ? "auto" : std::to_string(threads).c_str(), result.wallSeconds,
-                  result.processorSeconds, result.frames / result.wallSeconds, firstWall / result.wallSeconds);
+                  result.processorSeconds, result.frames / result.wallSeconds,
+                  firstWall / result.wallSeconds);
       std::fflush(stdout);
     }
   }

@@ -26,8 +26,9 @@ public:
       : stem_(stem), majorVersion_(majorVersion), slots_(std::move(slots)) {}
 
   std::string FileName() const {
-    std::string name = "lib" + stem_ + ".so";
-    if (versioned_) name += "." + std::to_string(majorVersion_);
+    std::string name = "lib";
+    name.append(stem_).append(".so");
+    if (versioned_) name.append(".").append(std::to_string(majorVersion_));
     return name;
   }
 

@@ -6,11 +6,16 @@
 
 int LibraryLogLevel(int engineLevel) {
   switch (engineLevel) {
-    case -1: return AV_LOG_QUIET;
-    case 0: return AV_LOG_ERROR;
-    case 1: return AV_LOG_INFO;
-    case 2: return AV_LOG_DEBUG;
-    default: return engineLevel < -1 ? AV_LOG_QUIET : AV_LOG_TRACE;
+    case -1:
+      return AV_LOG_QUIET;
+    case 0:
+      return AV_LOG_ERROR;
+    case 1:
+      return AV_LOG_INFO;
+    case 2:
+      return AV_LOG_DEBUG;
+    default:
+      return engineLevel < -1 ? AV_LOG_QUIET : AV_LOG_TRACE;
   }
 }
 

@@ -17,15 +17,15 @@ struct TFrameHookEntry {
   TFrameHookEntry* next;
   FrameHookConfigureFn configure;  // null when the plug-in has none
   FrameHookProcessFn process;
-  FrameHookReleaseFn release;      // null when the plug-in has none
-  void* context;                   // the plug-in's own, set by "Configure"
+  FrameHookReleaseFn release;  // null when the plug-in has none
+  void* context;               // the plug-in's own, set by "Configure"
 };
 
 // Results of AddFrameHook.
-constexpr int kFrameHookNotLoadable = -1;      // the library does not load
-constexpr int kFrameHookMissingEntry = -2;     // no path, or a required entry point is missing
+constexpr int kFrameHookNotLoadable = -1;   // the library does not load
+constexpr int kFrameHookMissingEntry = -2;  // no path, or a required entry point is missing
 constexpr int kFrameHookNoMemory = -12;
-constexpr int kFrameHookConfigRefused = -22;   // "Configure" returned non-zero
+constexpr int kFrameHookConfigRefused = -22;  // "Configure" returned non-zero
 
 // Loads the plug-in argv[0] (once per process; paths compare without regard to
 // letter case) and appends a configured hook to the chain. 0 on success, one

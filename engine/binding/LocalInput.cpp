@@ -8,9 +8,9 @@ namespace {
 
 // Demuxers that read other files by reference or reach the network.
 bool IsExcludedDemuxer(const char* name) {
-  static const char* const kExcluded[] = {"hls", "applehttp", "concat", "dash", "imf", "sdp",
-                                          "rtsp", "rtp", "sap", "webm_dash_manifest", "data",
-                                          "srtp", "tee"};
+  static const char* const kExcluded[] = {"hls",  "applehttp", "concat", "dash", "imf",
+                                          "sdp",  "rtsp",      "rtp",    "sap",  "webm_dash_manifest",
+                                          "data", "srtp",      "tee"};
   for (const char* excluded : kExcluded)
     if (std::strcmp(name, excluded) == 0) return true;
   return false;
@@ -71,8 +71,8 @@ void AddDecoderLimits(AVDictionary** options) {
   FF.av_dict_set(options, "max_pixels", "67108864", 0);  // 8192 x 8192
 }
 
-int OpenLocalInput(AVFormatContext** context, const std::string& fileName,
-                   const AVInputFormat* format, AVDictionary** options) {
+int OpenLocalInput(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
+                   AVDictionary** options) {
   AVDictionary* local = nullptr;
   AVDictionary** dict = options ? options : &local;
   AddLocalInputOptions(dict);

@@ -16,5 +16,5 @@ void AddDecoderLimits(AVDictionary** options);
 // allocated beforehand; on failure it is freed and set to null. A file no
 // demuxer recognises gives AVERROR_DEMUXER_NOT_FOUND rather than
 // AVERROR_INVALIDDATA, so the message can tell the two apart.
-int OpenLocalInput(AVFormatContext** context, const std::string& fileName,
-                   const AVInputFormat* format, AVDictionary** options);
+int OpenLocalInput(AVFormatContext** context, const std::string& fileName, const AVInputFormat* format,
+                   AVDictionary** options);

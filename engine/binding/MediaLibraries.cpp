@@ -63,8 +63,8 @@ public:
     pointer = dlsym(handle_, name.c_str());
     if (!pointer) {
       const char* reason = dlerror();
-      throw FFMpegException(FormatText("Load function %s@%s error: %s", name.c_str(),
-                                       FileName().c_str(), reason ? reason : "symbol not found"));
+      throw FFMpegException(FormatText("Load function %s@%s error: %s", name.c_str(), FileName().c_str(),
+                                       reason ? reason : "symbol not found"));
     }
   }
 
@@ -90,8 +90,7 @@ private:
 #define TOVRIN_SLOT(name) FunctionSlot{#name, reinterpret_cast<void**>(&FF.name)},
 
 MediaLibrary& AVCodecLibrary() {
-  static MediaLibrary library("avcodec", LIBAVCODEC_VERSION_MAJOR,
-                              {TOVRIN_AVCODEC_FUNCTIONS(TOVRIN_SLOT)});
+  static MediaLibrary library("avcodec", LIBAVCODEC_VERSION_MAJOR, {TOVRIN_AVCODEC_FUNCTIONS(TOVRIN_SLOT)});
   return library;
 }
 MediaLibrary& AVFilterLibrary() {
@@ -105,13 +104,11 @@ MediaLibrary& AVFormatLibrary() {
   return library;
 }
 MediaLibrary& AVUtilLibrary() {
-  static MediaLibrary library("avutil", LIBAVUTIL_VERSION_MAJOR,
-                              {TOVRIN_AVUTIL_FUNCTIONS(TOVRIN_SLOT)});
+  static MediaLibrary library("avutil", LIBAVUTIL_VERSION_MAJOR, {TOVRIN_AVUTIL_FUNCTIONS(TOVRIN_SLOT)});
   return library;
 }
 MediaLibrary& SwScaleLibrary() {
-  static MediaLibrary library("swscale", LIBSWSCALE_VERSION_MAJOR,
-                              {TOVRIN_SWSCALE_FUNCTIONS(TOVRIN_SLOT)});
+  static MediaLibrary library("swscale", LIBSWSCALE_VERSION_MAJOR, {TOVRIN_SWSCALE_FUNCTIONS(TOVRIN_SLOT)});
   return library;
 }
 MediaLibrary& SwResampleLibrary() {
@@ -155,66 +152,119 @@ void UnloadMediaLibraries() {
   UnloadMyUtilLibrary();
 }
 
-std::string MediaLibrariesError() { return setError; }
-bool MediaLibrariesLoaded() { return allLoaded; }
+std::string MediaLibrariesError() {
+  return setError;
+}
+bool MediaLibrariesLoaded() {
+  return allLoaded;
+}
 
-std::string AVCodecLibraryName() { return AVCodecLibrary().FileName(); }
-bool LoadAVCodecLibrary(std::string& errorText, const std::string& folder, bool useVersionedName,
-                        bool) {
+std::string AVCodecLibraryName() {
+  return AVCodecLibrary().FileName();
+}
+bool LoadAVCodecLibrary(std::string& errorText, const std::string& folder, bool useVersionedName, bool) {
   return AVCodecLibrary().Load(errorText, folder, useVersionedName);
 }
-void ResolveAVCodecFunction(const std::string& name, void*& pointer) { AVCodecLibrary().Resolve(name, pointer); }
-void UnloadAVCodecLibrary() { AVCodecLibrary().Unload(); }
-bool AVCodecLoaded() { return AVCodecLibrary().Loaded(); }
+void ResolveAVCodecFunction(const std::string& name, void*& pointer) {
+  AVCodecLibrary().Resolve(name, pointer);
+}
+void UnloadAVCodecLibrary() {
+  AVCodecLibrary().Unload();
+}
+bool AVCodecLoaded() {
+  return AVCodecLibrary().Loaded();
+}
 
-std::string AVFilterLibraryName() { return AVFilterLibrary().FileName(); }
-bool LoadAVFilterLibrary(std::string& errorText, const std::string& folder, bool useVersionedName,
-                         bool) {
+std::string AVFilterLibraryName() {
+  return AVFilterLibrary().FileName();
+}
+bool LoadAVFilterLibrary(std::string& errorText, const std::string& folder, bool useVersionedName, bool) {
   return AVFilterLibrary().Load(errorText, folder, useVersionedName);
 }
-void ResolveAVFilterFunction(const std::string& name, void*& pointer) { AVFilterLibrary().Resolve(name, pointer); }
-void UnloadAVFilterLibrary() { AVFilterLibrary().Unload(); }
-bool AVFilterLoaded() { return AVFilterLibrary().Loaded(); }
+void ResolveAVFilterFunction(const std::string& name, void*& pointer) {
+  AVFilterLibrary().Resolve(name, pointer);
+}
+void UnloadAVFilterLibrary() {
+  AVFilterLibrary().Unload();
+}
+bool AVFilterLoaded() {
+  return AVFilterLibrary().Loaded();
+}
 
-std::string AVFormatLibraryName() { return AVFormatLibrary().FileName(); }
-bool LoadAVFormatLibrary(std::string& errorText, const std::string& folder, bool useVersionedName,
-                         bool) {
+std::string AVFormatLibraryName() {
+  return AVFormatLibrary().FileName();
+}
+bool LoadAVFormatLibrary(std::string& errorText, const std::string& folder, bool useVersionedName, bool) {
   return AVFormatLibrary().Load(errorText, folder, useVersionedName);
 }
-void ResolveAVFormatFunction(const std::string& name, void*& pointer) { AVFormatLibrary().Resolve(name, pointer); }
-void UnloadAVFormatLibrary() { AVFormatLibrary().Unload(); }
-bool AVFormatLoaded() { return AVFormatLibrary().Loaded(); }
+void ResolveAVFormatFunction(const std::string& name, void*& pointer) {
+  AVFormatLibrary().Resolve(name, pointer);
+}
+void UnloadAVFormatLibrary() {
+  AVFormatLibrary().Unload();
+}
+bool AVFormatLoaded() {
+  return AVFormatLibrary().Loaded();
+}
 
-std::string AVUtilLibraryName() { return AVUtilLibrary().FileName(); }
+std::string AVUtilLibraryName() {
+  return AVUtilLibrary().FileName();
+}
 bool LoadAVUtilLibrary(std::string& errorText, const std::string& folder, bool useVersionedName) {
   return AVUtilLibrary().Load(errorText, folder, useVersionedName);
 }
-void ResolveAVUtilFunction(const std::string& name, void*& pointer) { AVUtilLibrary().Resolve(name, pointer); }
-void UnloadAVUtilLibrary() { AVUtilLibrary().Unload(); }
-bool AVUtilLoaded() { return AVUtilLibrary().Loaded(); }
+void ResolveAVUtilFunction(const std::string& name, void*& pointer) {
+  AVUtilLibrary().Resolve(name, pointer);
+}
+void UnloadAVUtilLibrary() {
+  AVUtilLibrary().Unload();
+}
+bool AVUtilLoaded() {
+  return AVUtilLibrary().Loaded();
+}
 
-std::string SwScaleLibraryName() { return SwScaleLibrary().FileName(); }
+std::string SwScaleLibraryName() {
+  return SwScaleLibrary().FileName();
+}
 bool LoadSwScaleLibrary(std::string& errorText, const std::string& folder, bool useVersionedName) {
   return SwScaleLibrary().Load(errorText, folder, useVersionedName);
 }
-void ResolveSwScaleFunction(const std::string& name, void*& pointer) { SwScaleLibrary().Resolve(name, pointer); }
-void UnloadSwScaleLibrary() { SwScaleLibrary().Unload(); }
-bool SwScaleLoaded() { return SwScaleLibrary().Loaded(); }
+void ResolveSwScaleFunction(const std::string& name, void*& pointer) {
+  SwScaleLibrary().Resolve(name, pointer);
+}
+void UnloadSwScaleLibrary() {
+  SwScaleLibrary().Unload();
+}
+bool SwScaleLoaded() {
+  return SwScaleLibrary().Loaded();
+}
 
-std::string SwResampleLibraryName() { return SwResampleLibrary().FileName(); }
+std::string SwResampleLibraryName() {
+  return SwResampleLibrary().FileName();
+}
 bool LoadSwResampleLibrary(std::string& errorText, const std::string& folder, bool useVersionedName) {
   return SwResampleLibrary().Load(errorText, folder, useVersionedName);
 }
 void ResolveSwResampleFunction(const std::string& name, void*& pointer) {
   SwResampleLibrary().Resolve(name, pointer);
 }
-void UnloadSwResampleLibrary() { SwResampleLibrary().Unload(); }
-bool SwResampleLoaded() { return SwResampleLibrary().Loaded(); }
+void UnloadSwResampleLibrary() {
+  SwResampleLibrary().Unload();
+}
+bool SwResampleLoaded() {
+  return SwResampleLibrary().Loaded();
+}
 
-std::string MyUtilLibraryName() { return "libc.so.6"; }
+std::string MyUtilLibraryName() {
+  return "libc.so.6";
+}
 bool LoadMyUtilLibrary(std::string&, const std::string&) {
   myUtilLoaded = true;
   return true;
 }
-void UnloadMyUtilLibrary() { myUtilLoaded = false; }
-bool MyUtilLoaded() { return myUtilLoaded; }
+void UnloadMyUtilLibrary() {
+  myUtilLoaded = false;
+}
+bool MyUtilLoaded() {
+  return myUtilLoaded;
+}

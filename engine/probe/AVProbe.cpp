@@ -61,7 +61,9 @@ std::string FormatDurationText(int64_t t) {
 
 TAVProbe::TAVProbe() = default;
 
-TAVProbe::~TAVProbe() { CloseFile(); }
+TAVProbe::~TAVProbe() {
+  CloseFile();
+}
 
 void TAVProbe::CheckLibraries() {
   if (!AVCodecLoaded()) throw FFMpegException("LibAVCodec not loaded.");
@@ -367,8 +369,8 @@ std::string TAVProbe::GetInfoText() const {
     lines.push_back("Time Stamp: " +
                     FormatDateTimeText("yyyy-mm-dd hh:nn:ss", UnixTimeToLocalDateTime(info.Timestamp)));
   const std::pair<const char*, const std::string*> texts[] = {
-      {"Title", &info.Title},   {"Author", &info.Author}, {"Copyright", &info.Copyright},
-      {"Comment", &info.Comment}, {"Album", &info.Album},  {"Genre", &info.Genre}};
+      {"Title", &info.Title},     {"Author", &info.Author}, {"Copyright", &info.Copyright},
+      {"Comment", &info.Comment}, {"Album", &info.Album},   {"Genre", &info.Genre}};
   for (const auto& [caption, text] : texts)
     if (!text->empty()) lines.push_back(std::string(caption) + ": " + *text);
   if (info.Year > 0) lines.push_back(FormatText("Year: %d", info.Year));

@@ -220,7 +220,8 @@ bool TAVProbe::CopyToPicture(const AVFrame* frame) {
   int sourceStride = frame->linesize[0];
   // The scaler aborts the process on a pixel format it does not know, which a
   // damaged stream must never cause.
-  const bool knownFormat = frame->format >= 0 && FF.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+  const bool knownFormat =
+      frame->format >= 0 && FF.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
   if (!knownFormat || !source) {
     EngineLog(0, "Cannot initialize the toRGB conversion context\n");
     picture_->Fill(0, 0, 0);
@@ -238,9 +239,9 @@ bool TAVProbe::CopyToPicture(const AVFrame* frame) {
     int lineSizes[4] = {};
     if (rgbBuffer_ && size > 0)
       FF.av_image_fill_arrays(planes, lineSizes, rgbBuffer_, AV_PIX_FMT_BGR24, width, height, kRgbAlign);
-    conversion_ = FF.sws_getCachedContext(conversion_, width, height, static_cast<AVPixelFormat>(frame->format),
-                                          width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr,
-                                          nullptr);
+    conversion_ =
+        FF.sws_getCachedContext(conversion_, width, height, static_cast<AVPixelFormat>(frame->format), width,
+                                height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!conversion_ || !planes[0]) {
       EngineLog(0, "Cannot initialize the toRGB conversion context\n");
       picture_->Fill(0, 0, 0);

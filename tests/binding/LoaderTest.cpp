@@ -42,8 +42,8 @@ TEST_F(LoaderTest, FileNamesFollowTheVersionedFlag) {
 TEST_F(LoaderTest, LoadsTheInstalledSetAndASecondLoadIsANoOp) {
   ASSERT_TRUE(LoadMediaLibraries("", true)) << MediaLibrariesError();
   EXPECT_TRUE(MediaLibrariesLoaded());
-  EXPECT_TRUE(AVCodecLoaded() && AVFilterLoaded() && AVFormatLoaded() && AVUtilLoaded() &&
-              SwScaleLoaded() && SwResampleLoaded() && MyUtilLoaded());
+  EXPECT_TRUE(AVCodecLoaded() && AVFilterLoaded() && AVFormatLoaded() && AVUtilLoaded() && SwScaleLoaded() &&
+              SwResampleLoaded() && MyUtilLoaded());
   EXPECT_EQ(MediaLibrariesError(), "");
   EXPECT_EQ(CurrentLogLevel, FF.av_log_get_level());
   auto* openFunction = FF.avcodec_open2;

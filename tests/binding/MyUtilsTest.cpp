@@ -13,9 +13,15 @@ namespace {
 
 TEST(FormatByteSizeTest, ThresholdsAreStrictAndTextsMatch) {
   const std::pair<int64_t, const char*> cases[] = {
-      {0, "0 Byte"},           {-1, "-1 Byte"},           {1024, "1024 Byte"},
-      {1025, "1.00 KB"},       {1048576, "1024.00 KB"},   {1048577, "1.00 MB"},
-      {1073741824, "1024.00 MB"}, {1073741825, "1.00 GB"}, {5368709120LL, "5.00 GB"},
+      {0, "0 Byte"},
+      {-1, "-1 Byte"},
+      {1024, "1024 Byte"},
+      {1025, "1.00 KB"},
+      {1048576, "1024.00 KB"},
+      {1048577, "1.00 MB"},
+      {1073741824, "1024.00 MB"},
+      {1073741825, "1.00 GB"},
+      {5368709120LL, "5.00 GB"},
   };
   for (const auto& [size, text] : cases) EXPECT_EQ(FormatByteSize(size), text) << size;
 }
@@ -87,11 +93,14 @@ TEST(FormatOpenErrorTest, EachMeaningHasItsText) {
       {AVERROR_DEMUXER_NOT_FOUND, "x.avi: Unknown format"},
       {AVERROR_INVALIDDATA, "x.avi: Error while parsing header"},
       {AVERROR(ENOMEM), "x.avi: memory allocation error occurred"},
-      {AVERROR(EIO), "x.avi: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
-      {AVERROR_EOF, "x.avi: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
+      {AVERROR(EIO),
+       "x.avi: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
+      {AVERROR_EOF,
+       "x.avi: I/O error occurred\r\nUsually that means that input file is truncated and/or corrupted."},
       {AVERROR(EDOM),
        "x.avi: Incorrect image filename syntax.\r\nUse '%d' to specify the image number:\r\n"
-       "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'."},
+       "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n  for img001.jpg, img002.jpg, ..., use "
+       "'img%03d.jpg'."},
   };
   for (const auto& [code, text] : cases) EXPECT_EQ(FormatOpenError("x.avi", code), text) << code;
 }

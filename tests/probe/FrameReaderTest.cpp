@@ -36,7 +36,9 @@ bool SamePixels(const TBitmap& a, const TBitmap& b) {
 }
 
 // The frame that shows at a position of a 25 fps fixture.
-int FrameAt(int64_t positionUs) { return static_cast<int>((positionUs * 25 + kSecond / 2) / kSecond); }
+int FrameAt(int64_t positionUs) {
+  return static_cast<int>((positionUs * 25 + kSecond / 2) / kSecond);
+}
 
 class FrameReaderTest : public ::testing::Test {
 protected:
@@ -94,7 +96,8 @@ TEST_F(FrameReaderTest, PositionZeroGoesBackToTheFirstPictureWhateverTheStartTim
     ASSERT_TRUE(probe.SeekTo(-1, 2 * kSecond));
     EXPECT_NEAR(Counter(probe.DecodeFrame(-1)), 50, 1) << file;
     ASSERT_TRUE(probe.SeekTo(-1, 0));
-    EXPECT_EQ(Counter(probe.DecodeFrame(-1)), 0) << file << ", stream starts at " << info.StartTimeUs << " us";
+    EXPECT_EQ(Counter(probe.DecodeFrame(-1)), 0)
+        << file << ", stream starts at " << info.StartTimeUs << " us";
     // A negative position means the start as well.
     probe.DecodeFrame(-1);
     ASSERT_TRUE(probe.SeekTo(-1, -5 * kSecond));
@@ -277,7 +280,8 @@ TEST_F(FrameReaderTest, AnAttachedProbeRefusesToSeekOrDecode) {
     EXPECT_STREQ(error.what(), "frame cannot be read, handle is readonly.");
   }
   EXPECT_EQ(attached.LastError(), "frame cannot be read, handle is readonly.");
-  EXPECT_EQ(log.Text(), "file cannot be seeked, handle is readonly.\nframe cannot be read, handle is readonly.\n");
+  EXPECT_EQ(log.Text(),
+            "file cannot be seeked, handle is readonly.\nframe cannot be read, handle is readonly.\n");
 
   // The owner's read position was not moved: it still starts at frame 0.
   EXPECT_EQ(Counter(owner.DecodeFrame(-1)), 0);

@@ -56,11 +56,12 @@ TEST_F(ProbeInfoTest, DescribesAnAviWithOneLinePerStream) {
   const std::string& first = videoIndex == 0 ? video : audio;
   EXPECT_EQ(first.rfind("Stream #0, ", 0), 0u) << first;
   EXPECT_TRUE(std::regex_search(videoIndex == 0 ? video : audio, std::regex("^Stream #0")));
-  EXPECT_TRUE(std::regex_search(lines[lines.size() - 2 + videoIndex],
-                                std::regex(R"(: Video: mpeg4.*, 160x120.*, 25\.00 tb\(r\), StartTime: 0\.000000, Duration: 00:00:0)")))
+  EXPECT_TRUE(std::regex_search(
+      lines[lines.size() - 2 + videoIndex],
+      std::regex(R"(: Video: mpeg4.*, 160x120.*, 25\.00 tb\(r\), StartTime: 0\.000000, Duration: 00:00:0)")))
       << lines[lines.size() - 2 + videoIndex];
-  EXPECT_TRUE(std::regex_search(lines[lines.size() - 2 + audioIndex],
-                                std::regex(R"(: Audio: mp3.*44100 Hz)")))
+  EXPECT_TRUE(
+      std::regex_search(lines[lines.size() - 2 + audioIndex], std::regex(R"(: Audio: mp3.*44100 Hz)")))
       << lines[lines.size() - 2 + audioIndex];
 }
 
@@ -82,11 +83,13 @@ TEST_F(ProbeInfoTest, ProgramsGroupTheirStreams) {
     const size_t end = p == 0 ? programLines[1] : lines.size();
     for (size_t i = programLines[p] + 1; i < end; ++i) {
       std::smatch match;
-      ASSERT_TRUE(std::regex_search(lines[i], match, std::regex(R"(^Stream #(\d+)\[0x[0-9a-f]+\], 1/90000: )")))
+      ASSERT_TRUE(
+          std::regex_search(lines[i], match, std::regex(R"(^Stream #(\d+)\[0x[0-9a-f]+\], 1/90000: )")))
           << lines[i];
       EXPECT_TRUE(listed.insert(match[1]).second) << lines[i];
       // MPEG-TS streams start after the muxer's initial delay.
-      EXPECT_TRUE(std::regex_search(lines[i], std::regex(R"(, StartTime: \d+\.\d{6}, Duration: )"))) << lines[i];
+      EXPECT_TRUE(std::regex_search(lines[i], std::regex(R"(, StartTime: \d+\.\d{6}, Duration: )")))
+          << lines[i];
     }
     EXPECT_GE(end - programLines[p] - 1, 2u) << "video and audio of program " << p;
   }

@@ -21,7 +21,9 @@ std::string ProgramFolder() {
   return folder && *folder ? folder : TOVRIN_DEFAULT_PROGRAM_DIR;
 }
 
-std::string Fixture(const std::string& name) { return FixtureFolder() + "/" + name; }
+std::string Fixture(const std::string& name) {
+  return FixtureFolder() + "/" + name;
+}
 
 TempFolder::TempFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tovrin-test-XXXXXX").string();
@@ -66,7 +68,9 @@ std::string LogCapture::Text() const {
   return all;
 }
 
-bool LogCapture::Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
+bool LogCapture::Contains(const std::string& text) const {
+  return Text().find(text) != std::string::npos;
+}
 
 void LogCapture::Clear() {
   std::lock_guard<std::mutex> guard(lock_);

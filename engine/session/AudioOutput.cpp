@@ -2,6 +2,7 @@
 // rate and channel changes, the FIFO that cuts whole encoder frames, the
 // conversion to the encoder's sample format and the encoding.
 #include <algorithm>
+#include <cinttypes>
 #include <cmath>
 #include <cstring>
 
@@ -37,6 +38,10 @@ SwrContext* MakeConverter(const AVChannelLayout& outLayout, AVSampleFormat outFo
   }
   return context;
 }
+
+// The largest unit after silence was put in front of it; a longer gap is
+// closed over several units.
+constexpr int64_t kMaxUnitBytes = 131072;
 
 void EnsureSize(std::vector<uint8_t>& buffer, size_t bytes) {
   if (buffer.size() < bytes) buffer.resize(bytes);
@@ -86,9 +91,16 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
   const int encRate = enc->sample_rate;
   const int decChannels = ist.UnitChannels;
   const int decRate = ist.UnitRate;
-  if (encChannels <= 0 || decChannels <= 0 || size <= 0) return;
+  if (encChannels <= 0 || decChannels <= 0 || encRate <= 0 || decRate <= 0 || size <= 0) return;
+  const int inputFrameBytes = 2 * decChannels;  // one sample of every channel, 16 bits each
+  size -= size % inputFrameBytes;
+  if (size <= 0) return;
+
+  // Rate and channel changes go through the resampler, made on the first
+  // unit and again only when the decoded audio changes its rate or channels.
   if (encChannels != decChannels || encRate != decRate) ost.AudioResample = true;
-  if (ost.AudioResample && !ost.AudioResampler) {
+  if (ost.AudioResample &&
+      (!ost.AudioResampler || ost.ResamplerInRate != decRate || ost.ResamplerInChannels != decChannels)) {
     AVChannelLayout decLayout{};
     FF.av_channel_layout_default(&decLayout, decChannels);
     ost.AudioResampler.reset(
@@ -96,43 +108,104 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
     if (!ost.AudioResampler)
       throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
                                        decRate, encChannels, encRate));
+    ost.ResamplerInRate = decRate;
+    ost.ResamplerInChannels = decChannels;
   }
 
+  // Samples handed on but not yet encoded: those in the FIFO and those the
+  // resampler holds back.
   AVAudioFifo* fifo = ost.SampleFifo.get();
   const int fifoSamples = FF.av_audio_fifo_size(fifo);
-  if (AudioSyncMethod == 0) {
-    ost.SyncPosition = static_cast<int64_t>(std::nearbyint(SyncInputSeconds(ost) * encRate)) - fifoSamples;
+  int64_t pending = fifoSamples;
+  if (ost.AudioResampler) pending += std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), encRate), 0);
+
+  if (AudioSyncMethod != 0) {
+    // The output clock follows the input clock: a gap is filled with
+    // silence, an overlap cut from the unit, a small drift taken up by the
+    // resampler.
+    const double delta = SyncInputSeconds(ost) * encRate - static_cast<double>(ost.SyncPosition) -
+                         static_cast<double>(pending);
+    const double idelta = delta * decRate / encRate;
+    int64_t byteDelta = static_cast<int64_t>(idelta) * inputFrameBytes;
+    if (std::fabs(delta) > 50) {
+      if (ist.IsStart || std::fabs(delta) > AudioDriftThreshold * encRate) {
+        if (byteDelta < 0) {
+          byteDelta = std::max<int64_t>(byteDelta, -size);
+          samples += -byteDelta;
+          size += static_cast<int>(byteDelta);
+          if (Verbose > 2) Log(1, "discarding %" PRId64 " audio samples", static_cast<int64_t>(-delta));
+          if (size <= 0) return;
+          ist.IsStart = false;
+        } else {
+          if (byteDelta + size <= kMaxUnitBytes) {
+            ist.IsStart = false;
+          } else {
+            // At most that much per unit: the next units go on closing the
+            // gap. Whole samples only, so the channels keep their order.
+            byteDelta = std::max<int64_t>(kMaxUnitBytes - size, 0) / inputFrameBytes * inputFrameBytes;
+          }
+          const size_t total = static_cast<size_t>(byteDelta) + static_cast<size_t>(size);
+          if (SilenceBuffer.size() < total) SilenceBuffer.resize(total);
+          std::memcpy(SilenceBuffer.data() + byteDelta, samples, static_cast<size_t>(size));
+          std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
+          samples = SilenceBuffer.data();
+          size += static_cast<int>(byteDelta);
+          if (Verbose > 2) Log(1, "adding %" PRId64 " audio samples of silence", static_cast<int64_t>(delta));
+        }
+      } else if (AudioSyncMethod > 1 && ost.AudioResampler) {
+        const int compensation =
+            static_cast<int>(std::clamp<double>(std::trunc(delta), -AudioSyncMethod, AudioSyncMethod));
+        if (Verbose > 2)
+          Log(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, compensation, encRate);
+        FF.swr_set_compensation(ost.AudioResampler.get(), compensation, encRate);
+      }
+    }
+  } else {
+    ost.SyncPosition = static_cast<int64_t>(std::nearbyint(SyncInputSeconds(ost) * encRate)) - pending;
     if (ost.AudioNextPts == AV_NOPTS_VALUE && ost.SyncPosition < 0) {
       // Audio from before the start of the output (a seek lands on the key
       // frame before the position) is left out, as video sync leaves out
       // those pictures: both streams begin at the start.
       const int64_t early = (-ost.SyncPosition * decRate + encRate - 1) / encRate;
-      if (early >= size / (2 * decChannels)) return;
-      samples += early * 2 * decChannels;
-      size -= static_cast<int>(early) * 2 * decChannels;
+      if (early >= size / inputFrameBytes) return;
+      samples += early * inputFrameBytes;
+      size -= static_cast<int>(early) * inputFrameBytes;
       ost.SyncPosition = 0;
     }
   }
-  // Audio synchronisation (dropping or inserting samples, drift
-  // compensation) for the other sync methods acts here.
-  if (ost.AudioNextPts == AV_NOPTS_VALUE) ost.AudioNextPts = ost.SyncPosition + fifoSamples;
+  // The encoder's clock starts where the output clock stands at the first
+  // unit and then counts the samples handed to it.
+  if (ost.AudioNextPts == AV_NOPTS_VALUE) ost.AudioNextPts = ost.SyncPosition + pending;
 
   const uint8_t* unit = samples;
-  int unitSamples = size / (2 * decChannels);
+  int unitSamples = size / inputFrameBytes;
   if (ost.AudioResample) {
     const int capacity = FF.swr_get_out_samples(ost.AudioResampler.get(), unitSamples);
     if (capacity <= 0) return;
     EnsureSize(ost.ResampleBuffer, static_cast<size_t>(capacity) * encChannels * 2);
     uint8_t* out = ost.ResampleBuffer.data();
     unitSamples = FF.swr_convert(ost.AudioResampler.get(), &out, capacity, &unit, unitSamples);
-    if (unitSamples <= 0) return;
+    if (unitSamples < 0) {
+      if (ExitOnError) throw FFMpegException("audio_resample() failed");
+      Log(0, "audio_resample() failed");
+      return;
+    }
+    if (unitSamples == 0) return;
     unit = out;
   }
+  QueueAudioSamples(os, ost, unit, unitSamples);
+}
 
+void TCustomFFmpeg::QueueAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples,
+                                      int sampleCount) {
+  AVCodecContext* enc = ost.Encoder;
+  const int encChannels = enc->ch_layout.nb_channels;
   const int frameSize = enc->frame_size;
   if (frameSize > 1) {
-    void* unitData = const_cast<uint8_t*>(unit);
-    if (FF.av_audio_fifo_write(fifo, &unitData, unitSamples) < unitSamples)
+    // Whole encoder frames from the FIFO; the rest waits for the next unit.
+    AVAudioFifo* fifo = ost.SampleFifo.get();
+    void* unitData = const_cast<uint8_t*>(samples);
+    if (FF.av_audio_fifo_write(fifo, &unitData, sampleCount) < sampleCount)
       throw FFMpegException("av_fifo_realloc2() failed");
     EnsureSize(ost.FrameSamples, static_cast<size_t>(frameSize) * encChannels * 2);
     while (FF.av_audio_fifo_size(fifo) >= frameSize) {
@@ -142,9 +215,9 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
       ost.SyncPosition += frameSize;
     }
   } else {
-    // Encoders without a frame size take every unit whole.
-    ost.SyncPosition += unitSamples;
-    EncodeAudioSamples(os, ost, unit, unitSamples);
+    // Encoders without a frame size (sample by sample) take every unit whole.
+    ost.SyncPosition += sampleCount;
+    EncodeAudioSamples(os, ost, samples, sampleCount);
   }
 }
 
@@ -198,6 +271,16 @@ void TCustomFFmpeg::EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& 
 
 void TCustomFFmpeg::FlushEncoder(AVFormatContext* os, TOutputStreamState& ost) {
   AVCodecContext* enc = ost.Encoder;
+  if (enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.AudioResampler && ost.AudioNextPts != AV_NOPTS_VALUE) {
+    // The last samples the resampler held back.
+    const int held = FF.swr_get_out_samples(ost.AudioResampler.get(), 0);
+    if (held > 0) {
+      EnsureSize(ost.ResampleBuffer, static_cast<size_t>(held) * enc->ch_layout.nb_channels * 2);
+      uint8_t* out = ost.ResampleBuffer.data();
+      const int flushed = FF.swr_convert(ost.AudioResampler.get(), &out, held, nullptr, 0);
+      if (flushed > 0) QueueAudioSamples(os, ost, out, flushed);
+    }
+  }
   if (enc->codec_type == AVMEDIA_TYPE_AUDIO && ost.SampleFifo) {
     const int left = FF.av_audio_fifo_size(ost.SampleFifo.get());
     if (left > 0) {

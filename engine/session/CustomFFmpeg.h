@@ -352,6 +352,26 @@ public:
   // process and never cleared.
   static std::array<std::atomic<int>, 52> QpHistogram;
 
+  // Picture hooks (VideoOutput.cpp). The action and the range index are
+  // reset at the start of every run; once hooking stops it stays stopped
+  // for that run.
+  THookAction HookAction = haContinue;
+  int HookRangeIndex = 0;  // the hook range last matched; the search starts there
+  // Working pictures of the hooks, kept from picture to picture: the private
+  // copy the hooks paint on, the bitmap handed to the custom hook and the
+  // cached conversions between the decoded format and the bitmap's BGR rows.
+  FramePtr HookPicture;
+  TBitmap HookBitmap;
+  SwsContextPtr ToRgbContext;
+  SwsContextPtr FromRgbContext;
+  // Silence inserted before a unit by audio synchronisation, followed by
+  // the unit; only grows.
+  std::vector<uint8_t> SilenceBuffer;
+  // Set by benchmarks only: the run adds the wall time spent inside the
+  // codecs' send and receive calls (decoding and encoding) to CodecTimeNs.
+  bool MeasureCodecTime = false;
+  int64_t CodecTimeNs = 0;
+
 protected:
   // One packet of input stream ist (table index istIndex) through its
   // decoder to every output stream it feeds; null drains the decoder and
@@ -363,13 +383,30 @@ protected:
   // Output paths of decoded units (AudioOutput.cpp, VideoOutput.cpp).
   void OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, const uint8_t* samples,
                    int size);
-  void PrepareVideoFrame(TInputStreamState& ist, AVFrame* picture);
+  // Deinterlacing and the picture hooks of one decoded picture; the picture
+  // the outputs should take: the given one, or the session's private copy
+  // the hooks painted on.
+  AVFrame* PrepareVideoFrame(TInputStreamState& ist, AVFrame* picture);
   void OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVFrame* picture,
                    int& frameSize);
   void OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist, AVSubtitle* subtitle,
                       int64_t pts);
   // Encodes what the stream's FIFO still holds and drains the encoder.
   void FlushEncoder(AVFormatContext* os, TOutputStreamState& ost);
+  // A decoded picture on its way to the encoded video outputs of its input
+  // stream: deinterlacer, hooks, filter graph, then OutputVideo for every
+  // picture that comes out. With a null picture the deinterlacer and the
+  // graph hand out what they still hold (end of stream).
+  void OutputDecodedPicture(TInputStreamState& ist, int istIndex, AVFrame* picture);
+  // FilterGraph.cpp: the graph between decoder and encoder of a video
+  // stream; 0, or -1 with LastError set for the conflicts of crop and pad
+  // with filters.
+  int BuildVideoFilterGraph(TInputStreamState& ist, TOutputStreamState& ost);
+  // Hands a picture to the graph (no pixels are copied); -1 on failure.
+  int FeedFilterGraph(TInputStreamState& ist, AVFrame* picture);
+  // The graph's next picture, with its time in microseconds: 1, or -1 when
+  // none is waiting (picture and pts then stay as they were).
+  int PullFilteredPicture(TInputStreamState& ist, AVFrame*& picture, int64_t& pts);
   // Seconds of the sync stream's clock since StartTime.
   double SyncInputSeconds(const TOutputStreamState& ost) const;
   // Progress.cpp.
@@ -404,6 +441,15 @@ private:
   // AudioOutput.cpp.
   int ConvertToS16(TInputStreamState& ist, const AVFrame* frame);
   void EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
+  void QueueAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
+  // VideoOutput.cpp.
+  AVFrame* HookCopy(const AVFrame* picture);
+  bool RunCustomHook(AVFrame* picture, int64_t pts);
+  void ServeVideoOutputs(TInputStreamState& ist, int istIndex, AVFrame* picture);
+  void FilterAndServe(TInputStreamState& ist, int istIndex, AVFrame* picture);
+  // FilterGraph.cpp.
+  int CreateVideoFilterGraph(TInputStreamState& ist, int width, int height, int format, AVRational aspect);
+  int CreateDeinterlacer(TInputStreamState& ist, const AVFrame* picture);
 
 public:
   TLogHandler LogHandler;

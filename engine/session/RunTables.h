@@ -60,6 +60,19 @@ struct TInputStreamState {
   AVFilterContext* FilterSink = nullptr;
   bool HasFilterFrame = false;
   FramePtr FilteredPicture;
+  // What the graph was built for: the pictures its source takes (a picture
+  // of another size or format rebuilds it) and the encoder's picture.
+  int FilterWidth = 0, FilterHeight = 0, FilterFormat = -1;
+  int FilterTargetWidth = 0, FilterTargetHeight = 0, FilterTargetFormat = -1;
+
+  // Deinterlacer: a small graph of its own, built on the first picture and
+  // again only when the picture's size or format changes.
+  FilterGraphPtr Deinterlacer;
+  AVFilterContext* DeinterlaceSource = nullptr;
+  AVFilterContext* DeinterlaceSink = nullptr;
+  int DeinterlaceWidth = 0, DeinterlaceHeight = 0, DeinterlaceFormat = -1;
+  bool DeinterlaceFailed = false;  // logged once; pictures then pass as decoded
+  FramePtr Deinterlaced;
 };
 
 // Statistics of the last coded picture, from the encoder's packet side data.
@@ -103,6 +116,7 @@ struct TOutputStreamState {
   // encoder's format one frame at a time.
   bool AudioResample = false;
   SwrContextPtr AudioResampler;  // rate and channel changes, made on first use
+  int ResamplerInRate = 0, ResamplerInChannels = 0;  // the decoded audio the resampler was made for
   int SampleFormatPair = -6;     // encoder format + 5 x unit format of the converter; -6 none
   SwrContextPtr SampleFormatConverter;
   AudioFifoPtr SampleFifo;

@@ -25,6 +25,25 @@ double Real(AVRational r) { return r.den != 0 ? static_cast<double>(r.num) / r.d
 // Nearest integer, halves to the even neighbour.
 int64_t RoundHalfEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
 
+// Wall time spent inside one codec call, added up only when a benchmark
+// asks for it.
+class TCodecTimer {
+public:
+  TCodecTimer(bool measure, int64_t& total) : total_(measure ? &total : nullptr) {
+    if (total_) start_ = std::chrono::steady_clock::now();
+  }
+  ~TCodecTimer() {
+    if (total_)
+      *total_ += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_).count();
+  }
+  TCodecTimer(const TCodecTimer&) = delete;
+  TCodecTimer& operator=(const TCodecTimer&) = delete;
+
+private:
+  int64_t* total_;
+  std::chrono::steady_clock::time_point start_;
+};
+
 uint64_t ReadLittleEndian(const uint8_t* bytes, int count) {
   uint64_t value = 0;
   for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
@@ -51,6 +70,10 @@ void TCustomFFmpeg::RunTranscode() {
   CompletedNormally = false;
   VideoBytes = AudioBytes = HeaderBytes = 0;
   DupFrames = DropFrames = 0;
+  HookFrameCount = 0;
+  HookAction = haContinue;
+  HookRangeIndex = 0;
+  CodecTimeNs = 0;
   FreeRunTables();
   runTables_ = std::make_unique<TRunTables>();
   // The tables go on every way out, a failure included.
@@ -256,7 +279,11 @@ int TCustomFFmpeg::DecodeAudioVideo(TInputStreamState& ist, int istIndex, const 
   // decoder reported an error.
   auto receiveFrames = [&] {
     for (;;) {
-      const int received = FF.avcodec_receive_frame(dec, frame);
+      int received;
+      {
+        TCodecTimer timer(MeasureCodecTime, CodecTimeNs);
+        received = FF.avcodec_receive_frame(dec, frame);
+      }
       if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return true;
       if (received < 0) return false;
       ++framesOfPacket;
@@ -265,10 +292,14 @@ int TCustomFFmpeg::DecodeAudioVideo(TInputStreamState& ist, int istIndex, const 
     }
   };
 
-  int sent = FF.avcodec_send_packet(dec, packet);
+  auto send = [&] {
+    TCodecTimer timer(MeasureCodecTime, CodecTimeNs);
+    return FF.avcodec_send_packet(dec, packet);
+  };
+  int sent = send();
   if (sent == AVERROR(EAGAIN)) {
     if (!receiveFrames()) return -1;
-    sent = FF.avcodec_send_packet(dec, packet);
+    sent = send();
   }
   if (sent < 0 && sent != AVERROR_EOF) {
     receiveFrames();
@@ -277,6 +308,8 @@ int TCustomFFmpeg::DecodeAudioVideo(TInputStreamState& ist, int istIndex, const 
   if (!receiveFrames()) return -1;
 
   if (!packet) {
+    // Pictures the deinterlacer and the filter graph still hold.
+    if (dec->codec_type == AVMEDIA_TYPE_VIDEO) OutputDecodedPicture(ist, istIndex, nullptr);
     for (TOutputStreamState& ost : runTables_->OutputStreams)
       if (ost.SourceIndex == istIndex && ost.EncodingNeeded) FlushEncoder(OutputFiles[ost.FileIndex], ost);
   }
@@ -312,7 +345,10 @@ void TCustomFFmpeg::HandleDecodedFrame(TInputStreamState& ist, int istIndex, AVF
     ist.Quality = static_cast<float>(frame->quality);
     ist.NextPts = ist.Pts;
     if (ist.CodecTimeBase.num != 0) ist.NextPts += 1000000LL * ist.CodecTimeBase.num / ist.CodecTimeBase.den;
-    PrepareVideoFrame(ist, frame);
+    ThrottleToNativeRate(ist);
+    // Deinterlacer, hooks and filter graph, then the outputs.
+    OutputDecodedPicture(ist, istIndex, frame);
+    return;
   }
   ThrottleToNativeRate(ist);
 
@@ -320,15 +356,8 @@ void TCustomFFmpeg::HandleDecodedFrame(TInputStreamState& ist, int istIndex, AVF
   for (TOutputStreamState& ost : tables.OutputStreams) {
     if (ost.SourceIndex != istIndex || !ost.EncodingNeeded) continue;
     AVFormatContext* os = OutputFiles[ost.FileIndex];
-    if (ost.Encoder->codec_type == AVMEDIA_TYPE_AUDIO) {
-      OutputAudio(os, ost, ist, DecodedAudioBuffer.data(), unitSize);
-    } else if (ost.Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-      int frameSize = 0;
-      OutputVideo(os, ost, ist, frame, frameSize);
-      if (!VStatsFileName.empty() && frameSize != 0) WriteVideoStats(os, ost, frameSize);
-    } else {
-      throw FFMpegException("invalid codec_type");
-    }
+    if (ost.Encoder->codec_type != AVMEDIA_TYPE_AUDIO) throw FFMpegException("invalid codec_type");
+    OutputAudio(os, ost, ist, DecodedAudioBuffer.data(), unitSize);
   }
 }
 
@@ -359,7 +388,11 @@ void TCustomFFmpeg::CopyPacket(AVFormatContext* os, TOutputStreamState& ost, con
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, TOutputStreamState& ost, AVFrame* frame) {
   AVCodecContext* enc = ost.Encoder;
   const bool video = enc->codec_type == AVMEDIA_TYPE_VIDEO;
-  int result = FF.avcodec_send_frame(enc, frame);
+  int result;
+  {
+    TCodecTimer timer(MeasureCodecTime, CodecTimeNs);
+    result = FF.avcodec_send_frame(enc, frame);
+  }
   if (result == AVERROR_EOF && !frame) return 0;  // drained already
   auto failed = [&] {
     if (video) throw FFMpegException("Video encoding failed");
@@ -370,7 +403,11 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, TOutputStreamState& ost, AVF
 
   int lastSize = 0;
   AVPacket* packet = ost.Packet.get();
-  while ((result = FF.avcodec_receive_packet(enc, packet)) >= 0) {
+  auto receive = [&] {
+    TCodecTimer timer(MeasureCodecTime, CodecTimeNs);
+    return FF.avcodec_receive_packet(enc, packet);
+  };
+  while ((result = receive()) >= 0) {
     lastSize = packet->size;
     if (video) {
       VideoBytes += packet->size;

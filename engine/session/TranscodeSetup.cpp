@@ -265,8 +265,9 @@ void TCustomFFmpeg::SetEncodeParameters(TOutputStreamState& ost, TInputStreamSta
         ost.ResampleHeight = UseFilters ? dec->height : dec->height - CropTop - CropBottom;
       }
       LastError.clear();
-      // The video filter graph between decoder and encoder is built here
-      // when UseFilters is set.
+      if (UseFilters && BuildVideoFilterGraph(ist, ost) < 0)
+        throw FFMpegException(LastError.empty() ? std::string("Error opening filters!")
+                                                : "Error opening filters: " + LastError);
       break;
     }
     case AVMEDIA_TYPE_SUBTITLE:

@@ -70,11 +70,16 @@ void FillBorders(AVFrame* picture, const AVPixFmtDescriptor* desc, int top, int 
 }
 
 // A picture of the pool that the encoder no longer holds; the pool grows
-// to the number of pictures the encoder keeps at once.
+// to the number of pictures the encoder keeps at once. Pictures of another
+// size or format than the encoder's (made before a filter graph set the
+// size) are dropped.
 AVFrame* WritablePicture(TOutputStreamState& ost) {
+  const AVCodecContext* enc = ost.Encoder;
+  std::erase_if(ost.Pictures, [enc](const FramePtr& picture) {
+    return picture->width != enc->width || picture->height != enc->height || picture->format != enc->pix_fmt;
+  });
   for (FramePtr& picture : ost.Pictures)
     if (FF.av_frame_is_writable(picture.get())) return picture.get();
-  const AVCodecContext* enc = ost.Encoder;
   FramePtr picture(FF.av_frame_alloc());
   if (!picture) throw FFMpegException("av_mallocz fail");
   picture->format = enc->pix_fmt;
@@ -85,12 +90,265 @@ AVFrame* WritablePicture(TOutputStreamState& ost) {
   return ost.Pictures.back().get();
 }
 
+void CopyRows(const uint8_t* from, int fromStride, uint8_t* to, int toStride, int rowBytes, int rows) {
+  for (int y = 0; y < rows; ++y)
+    std::memcpy(to + static_cast<ptrdiff_t>(y) * toStride, from + static_cast<ptrdiff_t>(y) * fromStride,
+                static_cast<size_t>(rowBytes));
+}
+
+// What the later steps read of a picture besides its pixels.
+void CopyPictureProperties(AVFrame* to, const AVFrame* from) {
+  to->pts = from->pts;
+  to->best_effort_timestamp = from->best_effort_timestamp;
+  to->sample_aspect_ratio = from->sample_aspect_ratio;
+  to->interlaced_frame = from->interlaced_frame;
+  to->top_field_first = from->top_field_first;
+  to->quality = from->quality;
+  to->pict_type = from->pict_type;
+  to->key_frame = from->key_frame;
+  to->color_range = from->color_range;
+  to->color_primaries = from->color_primaries;
+  to->color_trc = from->color_trc;
+  to->colorspace = from->colorspace;
+  to->chroma_location = from->chroma_location;
+}
+
 }  // namespace
 
-void TCustomFFmpeg::PrepareVideoFrame(TInputStreamState&, AVFrame*) {
-  // Deinterlacing and the picture hooks work on the decoded picture here,
-  // before any output stream sees it.
+void TCustomFFmpeg::OutputDecodedPicture(TInputStreamState& ist, int istIndex, AVFrame* picture) {
+  if (Deinterlace && !ist.DeinterlaceFailed) {
+    // The deinterlacer looks one picture ahead: what comes out is the
+    // picture before, at its own time. At the end it hands out the last.
+    AVFrame* deinterlaced = ist.Deinterlaced.get();
+    bool fed = false;
+    if (!picture) {
+      fed = ist.Deinterlacer && FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, nullptr, 0) >= 0;
+    } else {
+      if (!ist.Deinterlacer || picture->width != ist.DeinterlaceWidth || picture->height != ist.DeinterlaceHeight ||
+          picture->format != ist.DeinterlaceFormat) {
+        // Pictures still in a graph of the old shape go out first.
+        if (ist.Deinterlacer && FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, nullptr, 0) >= 0) {
+          const int64_t pts = ist.Pts;
+          while (FF.av_buffersink_get_frame(ist.DeinterlaceSink, deinterlaced) >= 0) {
+            ist.Pts = FF.av_rescale_q(deinterlaced->pts, FF.av_buffersink_get_time_base(ist.DeinterlaceSink),
+                                      kMicroseconds);
+            FilterAndServe(ist, istIndex, PrepareVideoFrame(ist, deinterlaced));
+            FF.av_frame_unref(deinterlaced);
+          }
+          ist.Pts = pts;
+        }
+        CreateDeinterlacer(ist, picture);
+        deinterlaced = ist.Deinterlaced.get();
+      }
+      if (ist.Deinterlacer) {
+        picture->pts = ist.Pts;
+        fed = FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF) >= 0;
+      }
+    }
+    if (fed) {
+      while (FF.av_buffersink_get_frame(ist.DeinterlaceSink, deinterlaced) >= 0) {
+        if (deinterlaced->pts != AV_NOPTS_VALUE)
+          ist.Pts = FF.av_rescale_q(deinterlaced->pts, FF.av_buffersink_get_time_base(ist.DeinterlaceSink),
+                                    kMicroseconds);
+        FilterAndServe(ist, istIndex, PrepareVideoFrame(ist, deinterlaced));
+        FF.av_frame_unref(deinterlaced);
+      }
+      if (picture) return;
+    } else if (picture || ist.Deinterlacer) {
+      // Pictures pass as decoded from here on.
+      Log(0, "Deinterlacing failed.");
+      ist.DeinterlaceFailed = true;
+      ist.Deinterlacer.reset();
+      ist.DeinterlaceSource = ist.DeinterlaceSink = nullptr;
+    }
+  }
+  if (picture) {
+    FilterAndServe(ist, istIndex, PrepareVideoFrame(ist, picture));
+    return;
+  }
+  // End of stream: what the filter graph still holds.
+  if (UseFilters && ist.FilterGraph && FeedFilterGraph(ist, nullptr) == 0) {
+    AVFrame* filtered = nullptr;
+    while (PullFilteredPicture(ist, filtered, ist.Pts) == 1) ServeVideoOutputs(ist, istIndex, filtered);
+    FF.av_frame_unref(ist.FilteredPicture.get());
+  }
+}
+
+void TCustomFFmpeg::FilterAndServe(TInputStreamState& ist, int istIndex, AVFrame* picture) {
+  if (StartTime != 0 && ist.Pts < StartTime) return;
+  if (!UseFilters || !ist.FilterGraph) {
+    ServeVideoOutputs(ist, istIndex, picture);
+    return;
+  }
+  if (FeedFilterGraph(ist, picture) < 0) {
+    const std::string message = "Error while feeding the filter graph";
+    if (ExitOnError) throw FFMpegException(message);
+    Log(0, "%s", message.c_str());
+    return;
+  }
+  // Every picture the graph has ready goes out, each at its own time.
+  AVFrame* filtered = picture;
+  while (PullFilteredPicture(ist, filtered, ist.Pts) == 1) ServeVideoOutputs(ist, istIndex, filtered);
+  FF.av_frame_unref(ist.FilteredPicture.get());
+}
+
+void TCustomFFmpeg::ServeVideoOutputs(TInputStreamState& ist, int istIndex, AVFrame* picture) {
+  for (TOutputStreamState& ost : runTables_->OutputStreams) {
+    if (ost.SourceIndex != istIndex || !ost.EncodingNeeded) continue;
+    if (ost.Encoder->codec_type != AVMEDIA_TYPE_VIDEO) throw FFMpegException("invalid codec_type");
+    AVFormatContext* os = OutputFiles[ost.FileIndex];
+    int frameSize = 0;
+    OutputVideo(os, ost, ist, picture, frameSize);
+    if (!VStatsFileName.empty() && frameSize != 0) WriteVideoStats(os, ost, frameSize);
+  }
+}
+
+AVFrame* TCustomFFmpeg::PrepareVideoFrame(TInputStreamState& ist, AVFrame* picture) {
   ++HookFrameCount;
+  const int64_t pts = ist.Pts;
+
+  // Whether the plug-in chain runs for this picture: the before-hook
+  // handler decides, else the hook time ranges.
+  if (!CustomHookHandler && UsingVHook) {
+    if (BeforeHookHandler) {
+      try {
+        BeforeHookHandler(*this, pts, HookAction);
+      } catch (const std::exception& e) {
+        Log(0, "Error occurs OnBeforeHook: %s", e.what());
+        HookAction = haStop;
+      } catch (...) {
+        Log(0, "Error occurs OnBeforeHook: %s", "unknown exception");
+        HookAction = haStop;
+      }
+      if (HookAction == haStop) UsingVHook = false;
+    } else if (!HookRanges.empty()) {
+      HookAction = haIgnore;
+      const int last = static_cast<int>(HookRanges.size()) - 1;
+      if (HookRangeIndex < 0 || HookRangeIndex > last) HookRangeIndex = 0;
+      for (int i = HookRangeIndex; i <= last; ++i) {
+        const THookRange& range = HookRanges[i];
+        if (range.Start <= pts && pts <= range.End) {
+          HookRangeIndex = i;
+          HookAction = haContinue;
+          break;
+        }
+        if (i == last && range.End < pts) {
+          HookAction = haStop;
+          UsingVHook = false;
+        }
+      }
+    }
+  }
+
+  const bool customHook = static_cast<bool>(CustomHookHandler);
+  const bool pluginChain = !customHook && UsingVHook && HookAction == haContinue;
+  if (!customHook && !pluginChain) return picture;
+
+  // The hooks paint on a private copy: the decoder may still read the
+  // decoded picture as a reference for the next ones.
+  AVFrame* work = HookCopy(picture);
+  if (!work) {
+    Log(0, "hook buf malloc error.");
+    return picture;
+  }
+  if (customHook) {
+    RunCustomHook(work, pts);
+  } else {
+    FrameHookPicture hooked{};
+    for (int p = 0; p < 4; ++p) {
+      hooked.data[p] = work->data[p];
+      hooked.linesize[p] = work->linesize[p];
+    }
+    ProcessFrameHooks(FrameHooks, &hooked, work->format, work->width, work->height, pts);
+  }
+  return work;
+}
+
+AVFrame* TCustomFFmpeg::HookCopy(const AVFrame* picture) {
+  if (!HookPicture) HookPicture.reset(FF.av_frame_alloc());
+  AVFrame* copy = HookPicture.get();
+  if (!copy) return nullptr;
+  // The buffer is reused unless its shape differs or an encoder or a filter
+  // still holds the last picture painted in it.
+  if (!copy->buf[0] || copy->width != picture->width || copy->height != picture->height ||
+      copy->format != picture->format || !FF.av_frame_is_writable(copy)) {
+    FF.av_frame_unref(copy);
+    copy->format = picture->format;
+    copy->width = picture->width;
+    copy->height = picture->height;
+    if (FF.av_frame_get_buffer(copy, 0) < 0) {
+      FF.av_frame_unref(copy);
+      return nullptr;
+    }
+  }
+  FF.av_image_copy(copy->data, copy->linesize, const_cast<const uint8_t**>(picture->data), picture->linesize,
+                   static_cast<AVPixelFormat>(picture->format), picture->width, picture->height);
+  CopyPictureProperties(copy, picture);
+  return copy;
+}
+
+bool TCustomFFmpeg::RunCustomHook(AVFrame* picture, int64_t pts) {
+  const int width = picture->width;
+  const int height = picture->height;
+  const AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
+  if (HookBitmap.Width() != width || HookBitmap.Height() != height) HookBitmap.SetSize(width, height);
+  uint8_t* rows[4] = {HookBitmap.Bits(), nullptr, nullptr, nullptr};
+  int strides[4] = {HookBitmap.Stride(), 0, 0, 0};
+
+  bool stop = false;
+  bool update = false;
+  if (format == AV_PIX_FMT_BGR24) {
+    CopyRows(picture->data[0], picture->linesize[0], rows[0], strides[0], width * 3, height);
+  } else {
+    ToRgbContext.reset(FF.sws_getCachedContext(ToRgbContext.release(), width, height, format, width, height,
+                                               AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!ToRgbContext) {
+      Log(0, "Cannot initialize the toRGB conversion context");
+      stop = true;
+    } else {
+      FF.sws_scale(ToRgbContext.get(), picture->data, picture->linesize, 0, height, rows, strides);
+    }
+  }
+
+  if (!stop) {
+    update = true;
+    try {
+      CustomHookHandler(*this, HookBitmap, HookFrameCount, pts, update, stop);
+    } catch (const std::exception& e) {
+      Log(0, "Error occurs OnCustomHook: %s", e.what());
+      update = false;
+    } catch (...) {
+      Log(0, "Error occurs OnCustomHook: %s", "unknown exception");
+      update = false;
+    }
+    // A bitmap the handler gave another size cannot go back into the picture.
+    if (HookBitmap.Width() != width || HookBitmap.Height() != height) update = false;
+  }
+
+  if (update) {
+    rows[0] = HookBitmap.Bits();
+    strides[0] = HookBitmap.Stride();
+    if (format == AV_PIX_FMT_BGR24) {
+      CopyRows(rows[0], strides[0], picture->data[0], picture->linesize[0], width * 3, height);
+    } else {
+      FromRgbContext.reset(FF.sws_getCachedContext(FromRgbContext.release(), width, height, AV_PIX_FMT_BGR24, width,
+                                                   height, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+      if (!FromRgbContext) {
+        Log(0, "Cannot initialize the fromRGB conversion context");
+        stop = true;
+      } else {
+        FF.sws_scale(FromRgbContext.get(), rows, strides, 0, height, picture->data, picture->linesize);
+      }
+    }
+  }
+
+  if (stop) {
+    // No more pictures for the hook in this session.
+    CustomHookHandler = nullptr;
+    HookAction = haStop;
+    UsingVHook = false;
+  }
+  return update;
 }
 
 void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TInputStreamState& ist,
@@ -126,19 +384,30 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TI
   const AVPixFmtDescriptor* sourceDesc = FF.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(picture->format));
   const AVPixFmtDescriptor* targetDesc = FF.av_pix_fmt_desc_get(enc->pix_fmt);
   if (!sourceDesc || !targetDesc) return;
-  const int cropRight = ost.VideoCrop ? CropRight : 0, cropBottom = ost.VideoCrop ? CropBottom : 0;
-  const int sourceWidth = picture->width - ost.CropLeft - cropRight;
-  const int sourceHeight = picture->height - ost.CropTop - cropBottom;
+  // A failed crop or pad skips the picture, or ends the run with ExitOnError.
+  auto skip = [&](const char* message) {
+    if (ExitOnError) throw FFMpegException(message);
+    Log(0, "%s", message);
+  };
+  // With filters the graph has cut and scaled the picture already.
+  const bool crop = ost.VideoCrop && !UseFilters;
+  const int cropTop = crop ? ost.CropTop : 0, cropLeft = crop ? ost.CropLeft : 0;
+  const int cropRight = crop ? CropRight : 0, cropBottom = crop ? CropBottom : 0;
+  const int sourceWidth = picture->width - cropLeft - cropRight;
+  const int sourceHeight = picture->height - cropTop - cropBottom;
+  if (sourceWidth <= 0 || sourceHeight <= 0 || cropTop < 0 || cropLeft < 0 ||
+      (crop && (sourceDesc->flags & (AV_PIX_FMT_FLAG_BITSTREAM | AV_PIX_FMT_FLAG_HWACCEL))))
+    return skip("error cropping picture");
   const int innerWidth = enc->width - ost.PadLeft - ost.PadRight;
   const int innerHeight = enc->height - ost.PadTop - ost.PadBottom;
-  if (sourceWidth <= 0 || sourceHeight <= 0 || innerWidth <= 0 || innerHeight <= 0) return;
+  if (innerWidth <= 0 || innerHeight <= 0 || ost.PadTop < 0 || ost.PadLeft < 0) return skip("error padding picture");
   uint8_t* source[4];
-  OffsetPlanes(sourceDesc, picture->data, picture->linesize, ost.CropTop, ost.CropLeft, source);
+  OffsetPlanes(sourceDesc, picture->data, picture->linesize, cropTop, cropLeft, source);
   const bool scale = sourceWidth != innerWidth || sourceHeight != innerHeight || picture->format != enc->pix_fmt;
 
   AVFrame* final = picture;
   if (!scale && !ost.VideoPad) {
-    if (ost.VideoCrop) {
+    if (crop) {
       if (!ost.CroppedView) ost.CroppedView.reset(FF.av_frame_alloc());
       final = ost.CroppedView.get();
       FF.av_frame_unref(final);
@@ -197,8 +466,29 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
   const bool dvb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
   const AVRational from = ist.Stream->time_base;
   const AVRational to = ost.Stream->time_base;
-  subtitle->pts = FF.av_rescale_q(pts, from, kMicroseconds);
+  // The encoders take subtitles that show from their pts on: a later start
+  // moves into the pts.
+  const uint32_t start = subtitle->start_display_time;
+  const uint32_t end = subtitle->end_display_time;
+  const unsigned rects = subtitle->num_rects;
+  subtitle->pts = FF.av_rescale_q(pts, from, kMicroseconds) + FF.av_rescale_q(start, kMilliseconds, kMicroseconds);
+  subtitle->start_display_time = 0;
+  subtitle->end_display_time = end > start ? end - start : 0;
+  struct TRestore {
+    AVSubtitle* Subtitle;
+    uint32_t Start, End;
+    unsigned Rects;
+    ~TRestore() {
+      Subtitle->start_display_time = Start;
+      Subtitle->end_display_time = End;
+      Subtitle->num_rects = Rects;
+    }
+  } restore{subtitle, start, end, rects};
+
+  // DVB subtitles take two packets: the page at the start, and an empty
+  // page that clears it at the end.
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
+    if (i == 1) subtitle->num_rects = 0;
     const int size = FF.avcodec_encode_subtitle(enc, SubtitleBuffer.data(), static_cast<int>(SubtitleBuffer.size()),
                                                 subtitle);
     if (size < 0) {
@@ -210,14 +500,8 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
     if (FF.av_new_packet(packet, size) < 0) throw FFMpegException("av_mallocz fail");
     std::memcpy(packet->data, SubtitleBuffer.data(), static_cast<size_t>(size));
     packet->stream_index = ost.StreamIndex;
-    packet->pts = FF.av_rescale_q(pts, from, to);
-    if (dvb) {
-      const uint32_t shown = i == 0 ? subtitle->start_display_time : subtitle->end_display_time;
-      packet->pts += FF.av_rescale_q(shown, kMilliseconds, to);
-    } else if (subtitle->end_display_time > subtitle->start_display_time) {
-      packet->duration =
-          FF.av_rescale_q(subtitle->end_display_time - subtitle->start_display_time, kMilliseconds, to);
-    }
+    packet->pts = FF.av_rescale_q(pts, from, to) + FF.av_rescale_q(i == 0 ? start : end, kMilliseconds, to);
+    if (!dvb && end > start) packet->duration = FF.av_rescale_q(end - start, kMilliseconds, to);
     packet->dts = packet->pts;
     WritePacket(os, packet, ost);
     FF.av_packet_unref(packet);

@@ -23,11 +23,14 @@
 //   called at any time (not from a hook handler).
 // - A job's OnTerminate is the last use its thread makes of the job, and the
 //   batch report (index -1) the last use the component makes of the batch's
-//   jobs. ClearJobs and RemoveJob wait for the threads of the jobs they remove,
-//   except when called from an event handler: those threads then end on their
-//   own and free their jobs.
-// - Library log lines are offered to every component; lock order: the
-//   registry's lock, then EventLock (engine/component/EngineState.h).
+//   jobs. Jobs that RemoveJob or ClearJobs take out, or that still run when
+//   the component is destroyed, are stopped and report nothing more. ClearJobs
+//   and RemoveJob wait for the threads of the jobs they take out, except when
+//   called from an OnLog, OnProgress or OnTerminate handler: those threads
+//   then end on their own and free their jobs.
+// - Library log lines are offered to every component and delivered under its
+//   EventLock, with no other lock held (engine/component/EngineState.h); a
+//   component's destruction waits for deliveries to it under way.
 #include <atomic>
 #include <chrono>
 #include <cstdint>

@@ -137,20 +137,24 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
           if (size <= 0) return;
           ist.IsStart = false;
         } else {
-          if (byteDelta + size <= kMaxUnitBytes) {
-            ist.IsStart = false;
-          } else {
-            // At most that much per unit: the next units go on closing the
-            // gap. Whole samples only, so the channels keep their order.
-            byteDelta = std::max<int64_t>(kMaxUnitBytes - size, 0) / inputFrameBytes * inputFrameBytes;
+          if (Verbose > 2) Log(1, "adding %" PRId64 " audio samples of silence", static_cast<int64_t>(delta));
+          // A gap longer than one unit takes goes out in whole units of
+          // silence first, so the unit itself keeps its time.
+          const int64_t silentUnit = kMaxUnitBytes / inputFrameBytes * inputFrameBytes;
+          while (byteDelta + size > kMaxUnitBytes) {
+            const int64_t part = std::min(byteDelta, silentUnit);
+            if (static_cast<int64_t>(SilenceBuffer.size()) < part) SilenceBuffer.resize(static_cast<size_t>(part));
+            std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(part));
+            OutputSamples(os, ost, SilenceBuffer.data(), static_cast<int>(part / inputFrameBytes));
+            byteDelta -= part;
           }
+          ist.IsStart = false;
           const size_t total = static_cast<size_t>(byteDelta) + static_cast<size_t>(size);
           if (SilenceBuffer.size() < total) SilenceBuffer.resize(total);
           std::memcpy(SilenceBuffer.data() + byteDelta, samples, static_cast<size_t>(size));
           std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
           samples = SilenceBuffer.data();
           size += static_cast<int>(byteDelta);
-          if (Verbose > 2) Log(1, "adding %" PRId64 " audio samples of silence", static_cast<int64_t>(delta));
         }
       } else if (AudioSyncMethod > 1 && ost.AudioResampler) {
         const int compensation =
@@ -173,12 +177,22 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
       ost.SyncPosition = 0;
     }
   }
+  OutputSamples(os, ost, samples, size / inputFrameBytes);
+}
+
+void TCustomFFmpeg::OutputSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples,
+                                  int sampleCount) {
   // The encoder's clock starts where the output clock stands at the first
   // unit and then counts the samples handed to it.
-  if (ost.AudioNextPts == AV_NOPTS_VALUE) ost.AudioNextPts = ost.SyncPosition + pending;
+  if (ost.AudioNextPts == AV_NOPTS_VALUE) {
+    ost.AudioNextPts = ost.SyncPosition + FF.av_audio_fifo_size(ost.SampleFifo.get());
+    if (ost.AudioResampler)
+      ost.AudioNextPts += std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), ost.Encoder->sample_rate), 0);
+  }
 
   const uint8_t* unit = samples;
-  int unitSamples = size / inputFrameBytes;
+  int unitSamples = sampleCount;
+  const int encChannels = ost.Encoder->ch_layout.nb_channels;
   if (ost.AudioResample) {
     const int capacity = FF.swr_get_out_samples(ost.AudioResampler.get(), unitSamples);
     if (capacity <= 0) return;

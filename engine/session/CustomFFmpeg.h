@@ -441,6 +441,7 @@ private:
   // AudioOutput.cpp.
   int ConvertToS16(TInputStreamState& ist, const AVFrame* frame);
   void EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
+  void OutputSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
   void QueueAudioSamples(AVFormatContext* os, TOutputStreamState& ost, const uint8_t* samples, int sampleCount);
   // VideoOutput.cpp.
   AVFrame* HookCopy(const AVFrame* picture);

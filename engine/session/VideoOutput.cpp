@@ -358,26 +358,40 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TI
   int64_t frames = 1;
   const double timeBase = Real(enc->time_base);
   if (timeBase <= 0) return;
+  // Pictures past the frame limit (still coming out of the decoder at the
+  // end) are neither written nor counted as drops or duplicates.
+  const int64_t room = static_cast<int64_t>(MaxFrames[0]) - ost.FrameNumber;
+  if (room <= 0) return;
   if (VideoSyncMethod > 0 || (VideoSyncMethod < 0 && timeBase > 0.001)) {
     const double vdelta = SyncInputSeconds(ost) / timeBase - static_cast<double>(ost.SyncPosition);
     if (vdelta < -1.1)
       frames = 0;
     else if (VideoSyncMethod == 2)
-      ost.SyncPosition = RoundHalfEven(SyncInputSeconds(ost) / timeBase);
+      // The clock follows the input, but never back onto a tick already
+      // written: the encoder takes one picture per tick.
+      ost.SyncPosition = std::max(RoundHalfEven(SyncInputSeconds(ost) / timeBase), ost.SyncPosition);
     else if (vdelta > 1.1)
       frames = RoundHalfEven(vdelta);
-    if (frames == 0) {
-      ++DropFrames;
-      if (Verbose > 2) Log(1, "*** drop!");
-    } else if (frames > 1) {
-      DupFrames += static_cast<int>(frames - 1);
-      if (Verbose > 2) Log(1, "*** %d dup!", static_cast<int>(frames - 1));
-    }
+    frames = std::min(frames, room);
   } else {
-    ost.SyncPosition = RoundHalfEven(SyncInputSeconds(ost) / timeBase);
+    // Pictures keep their own time; one that falls on a tick already
+    // written takes the next, one more than a frame behind is left out.
+    const double position = SyncInputSeconds(ost) / timeBase;
+    const int64_t tick = RoundHalfEven(position);
+    if (tick >= ost.SyncPosition)
+      ost.SyncPosition = tick;
+    else if (position < static_cast<double>(ost.SyncPosition) - 1.1)
+      frames = 0;
   }
-  frames = std::min<int64_t>(frames, static_cast<int64_t>(MaxFrames[0]) - ost.FrameNumber);
-  if (frames <= 0) return;
+  if (frames == 0) {
+    ++DropFrames;
+    if (Verbose > 2) Log(1, "*** drop!");
+    return;
+  }
+  if (frames > 1) {
+    DupFrames += static_cast<int>(frames - 1);
+    if (Verbose > 2) Log(1, "*** %d dup!", static_cast<int>(frames - 1));
+  }
 
   // The picture the encoder gets: the decoded one, a cropped view of it, or
   // a picture of the pool scaled, converted or padded into.

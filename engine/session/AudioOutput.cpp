@@ -19,7 +19,8 @@ void UsableLayout(const AVChannelLayout& given, AVChannelLayout& layout) {
     FF.av_channel_layout_default(&layout, given.nb_channels > 0 ? given.nb_channels : 1);
     return;
   }
-  if (FF.av_channel_layout_copy(&layout, &given) < 0) FF.av_channel_layout_default(&layout, given.nb_channels);
+  if (FF.av_channel_layout_copy(&layout, &given) < 0)
+    FF.av_channel_layout_default(&layout, given.nb_channels);
 }
 
 SwrContext* MakeConverter(const AVChannelLayout& outLayout, AVSampleFormat outFormat, int outRate,
@@ -28,7 +29,8 @@ SwrContext* MakeConverter(const AVChannelLayout& outLayout, AVSampleFormat outFo
   UsableLayout(outLayout, out);
   UsableLayout(inLayout, in);
   SwrContext* context = nullptr;
-  const int made = FF.swr_alloc_set_opts2(&context, &out, outFormat, outRate, &in, inFormat, inRate, 0, nullptr);
+  const int made =
+      FF.swr_alloc_set_opts2(&context, &out, outFormat, outRate, &in, inFormat, inRate, 0, nullptr);
   FF.av_channel_layout_uninit(&out);
   FF.av_channel_layout_uninit(&in);
   if (made < 0 || !context) return nullptr;
@@ -61,13 +63,14 @@ int TCustomFFmpeg::ConvertToS16(TInputStreamState& ist, const AVFrame* frame) {
   if (frame->format == AV_SAMPLE_FMT_S16) {
     std::memcpy(DecodedAudioBuffer.data(), frame->data[0], bytes);
   } else {
-    if (!ist.ToS16 || ist.ToS16Format != frame->format || ist.ToS16Rate != rate || ist.ToS16Channels != channels) {
+    if (!ist.ToS16 || ist.ToS16Format != frame->format || ist.ToS16Rate != rate ||
+        ist.ToS16Channels != channels) {
       ist.ToS16.reset(MakeConverter(frame->ch_layout, AV_SAMPLE_FMT_S16, rate, frame->ch_layout,
                                     static_cast<AVSampleFormat>(frame->format), rate));
       if (!ist.ToS16) {
         const char* from = FF.av_get_sample_fmt_name(static_cast<AVSampleFormat>(frame->format));
-        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format", from ? from : "?",
-                                         FF.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16)));
+        throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format",
+                                         from ? from : "?", FF.av_get_sample_fmt_name(AV_SAMPLE_FMT_S16)));
       }
       ist.ToS16Format = frame->format;
       ist.ToS16Rate = rate;
@@ -106,8 +109,8 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
     ost.AudioResampler.reset(
         MakeConverter(enc->ch_layout, AV_SAMPLE_FMT_S16, encRate, decLayout, AV_SAMPLE_FMT_S16, decRate));
     if (!ost.AudioResampler)
-      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", decChannels,
-                                       decRate, encChannels, encRate));
+      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                       decChannels, decRate, encChannels, encRate));
     ost.ResamplerInRate = decRate;
     ost.ResamplerInChannels = decChannels;
   }
@@ -117,7 +120,8 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
   AVAudioFifo* fifo = ost.SampleFifo.get();
   const int fifoSamples = FF.av_audio_fifo_size(fifo);
   int64_t pending = fifoSamples;
-  if (ost.AudioResampler) pending += std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), encRate), 0);
+  if (ost.AudioResampler)
+    pending += std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), encRate), 0);
 
   if (AudioSyncMethod != 0) {
     // The output clock follows the input clock: a gap is filled with
@@ -143,7 +147,8 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext* os, TOutputStreamState& ost, TI
           const int64_t silentUnit = kMaxUnitBytes / inputFrameBytes * inputFrameBytes;
           while (byteDelta + size > kMaxUnitBytes) {
             const int64_t part = std::min(byteDelta, silentUnit);
-            if (static_cast<int64_t>(SilenceBuffer.size()) < part) SilenceBuffer.resize(static_cast<size_t>(part));
+            if (static_cast<int64_t>(SilenceBuffer.size()) < part)
+              SilenceBuffer.resize(static_cast<size_t>(part));
             std::memset(SilenceBuffer.data(), 0, static_cast<size_t>(part));
             OutputSamples(os, ost, SilenceBuffer.data(), static_cast<int>(part / inputFrameBytes));
             byteDelta -= part;
@@ -187,7 +192,8 @@ void TCustomFFmpeg::OutputSamples(AVFormatContext* os, TOutputStreamState& ost, 
   if (ost.AudioNextPts == AV_NOPTS_VALUE) {
     ost.AudioNextPts = ost.SyncPosition + FF.av_audio_fifo_size(ost.SampleFifo.get());
     if (ost.AudioResampler)
-      ost.AudioNextPts += std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), ost.Encoder->sample_rate), 0);
+      ost.AudioNextPts +=
+          std::max<int64_t>(FF.swr_get_delay(ost.AudioResampler.get(), ost.Encoder->sample_rate), 0);
   }
 
   const uint8_t* unit = samples;
@@ -248,7 +254,8 @@ void TCustomFFmpeg::EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& 
     FF.av_frame_unref(frame);
     frame->format = enc->sample_fmt;
     frame->sample_rate = enc->sample_rate;
-    if (FF.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0) throw FFMpegException("av_mallocz fail");
+    if (FF.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0)
+      throw FFMpegException("av_mallocz fail");
     frame->nb_samples = std::max(sampleCount, enc->frame_size);
     if (FF.av_frame_get_buffer(frame, 0) < 0) throw FFMpegException("av_mallocz fail");
     ost.AudioFrameCapacity = frame->nb_samples;
@@ -270,8 +277,8 @@ void TCustomFFmpeg::EncodeAudioSamples(AVFormatContext* os, TOutputStreamState& 
       }
       ost.SampleFormatPair = pair;
     }
-    const int converted =
-        FF.swr_convert(ost.SampleFormatConverter.get(), frame->extended_data, sampleCount, &samples, sampleCount);
+    const int converted = FF.swr_convert(ost.SampleFormatConverter.get(), frame->extended_data, sampleCount,
+                                         &samples, sampleCount);
     if (converted < 0) {
       if (ExitOnError) throw FFMpegException("av_audio_convert() failed");
       Log(0, "av_audio_convert() failed");
@@ -313,5 +320,6 @@ void TCustomFFmpeg::FlushEncoder(AVFormatContext* os, TOutputStreamState& ost) {
       ost.SyncPosition += count;
     }
   }
-  if (enc->codec_type == AVMEDIA_TYPE_AUDIO || enc->codec_type == AVMEDIA_TYPE_VIDEO) EncodeFrame(os, ost, nullptr);
+  if (enc->codec_type == AVMEDIA_TYPE_AUDIO || enc->codec_type == AVMEDIA_TYPE_VIDEO)
+    EncodeFrame(os, ost, nullptr);
 }

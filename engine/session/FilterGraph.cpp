@@ -17,11 +17,11 @@ constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 AVFilterContext* AddSource(AVFilterGraph* graph, const char* name, int width, int height, int format,
                            AVRational aspect) {
   if (aspect.num <= 0 || aspect.den <= 0) aspect = AVRational{0, 1};
-  const std::string arguments = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d", width,
-                                           height, format, AV_TIME_BASE, aspect.num, aspect.den);
+  const std::string arguments = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=1/%d:pixel_aspect=%d/%d",
+                                           width, height, format, AV_TIME_BASE, aspect.num, aspect.den);
   AVFilterContext* source = nullptr;
-  if (FF.avfilter_graph_create_filter(&source, FF.avfilter_get_by_name("buffer"), name, arguments.c_str(), nullptr,
-                                      graph) < 0)
+  if (FF.avfilter_graph_create_filter(&source, FF.avfilter_get_by_name("buffer"), name, arguments.c_str(),
+                                      nullptr, graph) < 0)
     return nullptr;
   return source;
 }
@@ -30,8 +30,8 @@ AVFilterContext* AddSource(AVFilterGraph* graph, const char* name, int width, in
 // (the library converts to it where the chain ends in another).
 AVFilterContext* AddSink(AVFilterGraph* graph, const char* name, int format) {
   AVFilterContext* sink = nullptr;
-  if (FF.avfilter_graph_create_filter(&sink, FF.avfilter_get_by_name("buffersink"), name, nullptr, nullptr, graph) <
-      0)
+  if (FF.avfilter_graph_create_filter(&sink, FF.avfilter_get_by_name("buffersink"), name, nullptr, nullptr,
+                                      graph) < 0)
     return nullptr;
   if (format >= 0) {
     const AVPixelFormat only = static_cast<AVPixelFormat>(format);
@@ -127,8 +127,8 @@ int TCustomFFmpeg::CreateVideoFilterGraph(TInputStreamState& ist, int width, int
       height + PadTop + PadBottom - CropTop - CropBottom != ist.FilterTargetHeight) {
     const std::string size = FormatText("%d:%d", innerWidth, innerHeight);
     AVFilterContext* scale = nullptr;
-    if (FF.avfilter_graph_create_filter(&scale, FF.avfilter_get_by_name("scale"), "scale", size.c_str(), nullptr,
-                                        graph) < 0)
+    if (FF.avfilter_graph_create_filter(&scale, FF.avfilter_get_by_name("scale"), "scale", size.c_str(),
+                                        nullptr, graph) < 0)
       return fail();
     if (FF.avfilter_link(last, 0, scale, 0) != 0) return fail();
     last = scale;
@@ -142,7 +142,8 @@ int TCustomFFmpeg::CreateVideoFilterGraph(TInputStreamState& ist, int width, int
     if (!outputs || !inputs) return fail();
     AVFilterInOut* inputList = inputs.release();
     AVFilterInOut* outputList = outputs.release();
-    const int parsed = FF.avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &inputList, &outputList, nullptr);
+    const int parsed =
+        FF.avfilter_graph_parse_ptr(graph, VideoFilters.c_str(), &inputList, &outputList, nullptr);
     FF.avfilter_inout_free(&inputList);
     FF.avfilter_inout_free(&outputList);
     if (parsed < 0) return fail();

@@ -33,8 +33,9 @@ public:
     if (total_) start_ = std::chrono::steady_clock::now();
   }
   ~TCodecTimer() {
-    if (total_)
-      *total_ += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start_).count();
+    if (!total_) return;
+    const auto spent = std::chrono::steady_clock::now() - start_;
+    *total_ += std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count();
   }
   TCodecTimer(const TCodecTimer&) = delete;
   TCodecTimer& operator=(const TCodecTimer&) = delete;

@@ -14,14 +14,18 @@ namespace {
 constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
 constexpr AVRational kMilliseconds{1, 1000};
 
-double Real(AVRational r) { return r.den != 0 ? static_cast<double>(r.num) / r.den : 0.0; }
+double Real(AVRational r) {
+  return r.den != 0 ? static_cast<double>(r.num) / r.den : 0.0;
+}
 
-int64_t RoundHalfEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
+int64_t RoundHalfEven(double value) {
+  return static_cast<int64_t>(std::nearbyint(value));
+}
 
 // Plane pointers of a picture moved to the pixel at (top, left); chroma
 // planes move by the subsampled amounts.
-void OffsetPlanes(const AVPixFmtDescriptor* desc, uint8_t* const data[4], const int lines[4], int top, int left,
-                  uint8_t* out[4]) {
+void OffsetPlanes(const AVPixFmtDescriptor* desc, uint8_t* const data[4], const int lines[4], int top,
+                  int left, uint8_t* out[4]) {
   int step[4] = {0, 0, 0, 0};
   for (int c = 0; c < desc->nb_components; ++c)
     step[desc->comp[c].plane] = std::max(step[desc->comp[c].plane], desc->comp[c].step);
@@ -85,7 +89,8 @@ AVFrame* WritablePicture(TOutputStreamState& ost) {
   picture->format = enc->pix_fmt;
   picture->width = enc->width;
   picture->height = enc->height;
-  if (FF.av_frame_get_buffer(picture.get(), 0) < 0) throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+  if (FF.av_frame_get_buffer(picture.get(), 0) < 0)
+    throw FFMpegException("Cannot allocate temp picture, check pix fmt");
   ost.Pictures.push_back(std::move(picture));
   return ost.Pictures.back().get();
 }
@@ -119,40 +124,39 @@ void TCustomFFmpeg::OutputDecodedPicture(TInputStreamState& ist, int istIndex, A
   if (Deinterlace && !ist.DeinterlaceFailed) {
     // The deinterlacer looks one picture ahead: what comes out is the
     // picture before, at its own time. At the end it hands out the last.
-    AVFrame* deinterlaced = ist.Deinterlaced.get();
-    bool fed = false;
-    if (!picture) {
-      fed = ist.Deinterlacer && FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, nullptr, 0) >= 0;
-    } else {
-      if (!ist.Deinterlacer || picture->width != ist.DeinterlaceWidth || picture->height != ist.DeinterlaceHeight ||
-          picture->format != ist.DeinterlaceFormat) {
-        // Pictures still in a graph of the old shape go out first.
-        if (ist.Deinterlacer && FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, nullptr, 0) >= 0) {
-          const int64_t pts = ist.Pts;
-          while (FF.av_buffersink_get_frame(ist.DeinterlaceSink, deinterlaced) >= 0) {
-            ist.Pts = FF.av_rescale_q(deinterlaced->pts, FF.av_buffersink_get_time_base(ist.DeinterlaceSink),
-                                      kMicroseconds);
-            FilterAndServe(ist, istIndex, PrepareVideoFrame(ist, deinterlaced));
-            FF.av_frame_unref(deinterlaced);
-          }
-          ist.Pts = pts;
-        }
-        CreateDeinterlacer(ist, picture);
-        deinterlaced = ist.Deinterlaced.get();
-      }
-      if (ist.Deinterlacer) {
-        picture->pts = ist.Pts;
-        fed = FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF) >= 0;
-      }
-    }
-    if (fed) {
+    auto serveDeinterlaced = [&] {
+      AVFrame* deinterlaced = ist.Deinterlaced.get();
+      const AVRational timeBase = FF.av_buffersink_get_time_base(ist.DeinterlaceSink);
       while (FF.av_buffersink_get_frame(ist.DeinterlaceSink, deinterlaced) >= 0) {
         if (deinterlaced->pts != AV_NOPTS_VALUE)
-          ist.Pts = FF.av_rescale_q(deinterlaced->pts, FF.av_buffersink_get_time_base(ist.DeinterlaceSink),
-                                    kMicroseconds);
+          ist.Pts = FF.av_rescale_q(deinterlaced->pts, timeBase, kMicroseconds);
         FilterAndServe(ist, istIndex, PrepareVideoFrame(ist, deinterlaced));
         FF.av_frame_unref(deinterlaced);
       }
+    };
+    auto endOfPictures = [&] {
+      return ist.Deinterlacer && FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, nullptr, 0) >= 0;
+    };
+    bool fed = false;
+    if (!picture) {
+      fed = endOfPictures();
+    } else {
+      if (!ist.Deinterlacer || picture->width != ist.DeinterlaceWidth ||
+          picture->height != ist.DeinterlaceHeight || picture->format != ist.DeinterlaceFormat) {
+        // Pictures still in a graph of the old shape go out first.
+        const int64_t pts = ist.Pts;
+        if (endOfPictures()) serveDeinterlaced();
+        ist.Pts = pts;
+        CreateDeinterlacer(ist, picture);
+      }
+      if (ist.Deinterlacer) {
+        picture->pts = ist.Pts;
+        fed =
+            FF.av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF) >= 0;
+      }
+    }
+    if (fed) {
+      serveDeinterlaced();
       if (picture) return;
     } else if (picture || ist.Deinterlacer) {
       // Pictures pass as decoded from here on.
@@ -331,8 +335,9 @@ bool TCustomFFmpeg::RunCustomHook(AVFrame* picture, int64_t pts) {
     if (format == AV_PIX_FMT_BGR24) {
       CopyRows(rows[0], strides[0], picture->data[0], picture->linesize[0], width * 3, height);
     } else {
-      FromRgbContext.reset(FF.sws_getCachedContext(FromRgbContext.release(), width, height, AV_PIX_FMT_BGR24, width,
-                                                   height, format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+      FromRgbContext.reset(FF.sws_getCachedContext(FromRgbContext.release(), width, height, AV_PIX_FMT_BGR24,
+                                                   width, height, format, SWS_BICUBIC, nullptr, nullptr,
+                                                   nullptr));
       if (!FromRgbContext) {
         Log(0, "Cannot initialize the fromRGB conversion context");
         stop = true;
@@ -414,10 +419,12 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TI
     return skip("error cropping picture");
   const int innerWidth = enc->width - ost.PadLeft - ost.PadRight;
   const int innerHeight = enc->height - ost.PadTop - ost.PadBottom;
-  if (innerWidth <= 0 || innerHeight <= 0 || ost.PadTop < 0 || ost.PadLeft < 0) return skip("error padding picture");
+  if (innerWidth <= 0 || innerHeight <= 0 || ost.PadTop < 0 || ost.PadLeft < 0)
+    return skip("error padding picture");
   uint8_t* source[4];
   OffsetPlanes(sourceDesc, picture->data, picture->linesize, cropTop, cropLeft, source);
-  const bool scale = sourceWidth != innerWidth || sourceHeight != innerHeight || picture->format != enc->pix_fmt;
+  const bool scale =
+      sourceWidth != innerWidth || sourceHeight != innerHeight || picture->format != enc->pix_fmt;
 
   AVFrame* final = picture;
   if (!scale && !ost.VideoPad) {
@@ -434,11 +441,12 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TI
     final = WritablePicture(ost);
     uint8_t* target[4];
     OffsetPlanes(targetDesc, final->data, final->linesize, ost.PadTop, ost.PadLeft, target);
-    if (ost.VideoPad) FillBorders(final, targetDesc, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, PadColor);
+    if (ost.VideoPad)
+      FillBorders(final, targetDesc, ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, PadColor);
     if (scale) {
-      ost.Scaler.reset(FF.sws_getCachedContext(ost.Scaler.release(), sourceWidth, sourceHeight,
-                                               static_cast<AVPixelFormat>(picture->format), innerWidth,
-                                               innerHeight, enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
+      ost.Scaler.reset(FF.sws_getCachedContext(
+          ost.Scaler.release(), sourceWidth, sourceHeight, static_cast<AVPixelFormat>(picture->format),
+          innerWidth, innerHeight, enc->pix_fmt, SwsFlags, nullptr, nullptr, nullptr));
       if (!ost.Scaler) throw FFMpegException("Cannot get resampling context");
       FF.sws_scale(ost.Scaler.get(), source, picture->linesize, 0, sourceHeight, target, final->linesize);
     } else {
@@ -450,9 +458,10 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext* os, TOutputStreamState& ost, TI
   }
 
   const AVCodecContext* videoOptions = CodecOptions[AVMEDIA_TYPE_VIDEO];
-  const bool interlacedCoding =
-      (enc->flags | (videoOptions ? videoOptions->flags : 0)) & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
-  if (interlacedCoding) final->top_field_first = TopFieldFirst == -1 ? picture->top_field_first : TopFieldFirst;
+  const bool interlacedCoding = (enc->flags | (videoOptions ? videoOptions->flags : 0)) &
+                                (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME);
+  if (interlacedCoding)
+    final->top_field_first = TopFieldFirst == -1 ? picture->top_field_first : TopFieldFirst;
   for (int64_t i = 0; i < frames && !StopRequested; ++i) {
     if (i > 0 && PauseGate) PauseGate();
     if (StopRequested) break;
@@ -485,7 +494,8 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
   const uint32_t start = subtitle->start_display_time;
   const uint32_t end = subtitle->end_display_time;
   const unsigned rects = subtitle->num_rects;
-  subtitle->pts = FF.av_rescale_q(pts, from, kMicroseconds) + FF.av_rescale_q(start, kMilliseconds, kMicroseconds);
+  subtitle->pts =
+      FF.av_rescale_q(pts, from, kMicroseconds) + FF.av_rescale_q(start, kMilliseconds, kMicroseconds);
   subtitle->start_display_time = 0;
   subtitle->end_display_time = end > start ? end - start : 0;
   struct TRestore {
@@ -503,8 +513,8 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
   // page that clears it at the end.
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
     if (i == 1) subtitle->num_rects = 0;
-    const int size = FF.avcodec_encode_subtitle(enc, SubtitleBuffer.data(), static_cast<int>(SubtitleBuffer.size()),
-                                                subtitle);
+    const int size = FF.avcodec_encode_subtitle(enc, SubtitleBuffer.data(),
+                                                static_cast<int>(SubtitleBuffer.size()), subtitle);
     if (size < 0) {
       if (ExitOnError) throw FFMpegException("Subtitle encoding failed");
       Log(0, "Subtitle encoding failed");

@@ -53,7 +53,7 @@ std::string LateAudio(double offset) {
 
 TEST_F(AudioRulesTest, LateStartIsPaddedWithSilenceBySyncMethodOne) {
   struct LateCase {
-    double offset;            // seconds the source's audio starts late
+    double offset;  // seconds the source's audio starts late
     int syncMethod;
     double firstAudio;        // the output's first audio sample, in seconds
     double onset;             // the tone's start after that sample
@@ -74,7 +74,8 @@ TEST_F(AudioRulesTest, LateStartIsPaddedWithSilenceBySyncMethodOne) {
     TestSession run;
     run.session.Verbose = 3;  // the synchronisation's lines
     run.Input(LateAudio(c.offset));
-    run.Output(output, {{"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}, {"async", std::to_string(c.syncMethod)}});
+    run.Output(output,
+               {{"vcodec", "mpeg4"}, {"acodec", "pcm_s16le"}, {"async", std::to_string(c.syncMethod)}});
     ASSERT_EQ(run.Run(), "");
     const std::vector<std::string> silence = run.LinesStartingWith("adding ");
     if (c.silenceLine) {

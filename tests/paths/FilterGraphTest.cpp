@@ -62,19 +62,25 @@ TEST_F(FilterGraphTest, ConflictsAndBadChainsFail) {
   const std::string cropConflict = "Cannot enable crop options and filters at the same time.";
   struct FailureCase {
     const char* name;
-    Options options;       // before the output is created
-    Options later;         // after it (they reach the run only)
-    std::string refused;   // the output's creation fails with this, or
-    std::string failure;   // the run's set-up with this
+    Options options;      // before the output is created
+    Options later;        // after it (they reach the run only)
+    std::string refused;  // the output's creation fails with this, or
+    std::string failure;  // the run's set-up with this
   };
   const FailureCase cases[] = {
       {"crop with filters", {{"vfilters", "hflip"}, {"croptop", "8"}}, {}, cropConflict, ""},
       {"scale with padding", {{"vfilters", "scale=80:60"}, {"padtop", "8"}}, {}, padConflict, ""},
       {"rotation with padding", {{"vfilters", "transpose=1"}, {"padtop", "8"}}, {}, padConflict, ""},
       // The graph itself finds what the names of the chain do not tell.
-      {"crop set after the output", {{"vfilters", "hflip"}}, {{"croptop", "8"}}, "",
+      {"crop set after the output",
+       {{"vfilters", "hflip"}},
+       {{"croptop", "8"}},
+       "",
        "Error opening filters: " + cropConflict},
-      {"a chain that pads, with padding", {{"vfilters", "pad=200:150:20:15"}, {"padtop", "8"}}, {}, "",
+      {"a chain that pads, with padding",
+       {{"vfilters", "pad=200:150:20:15"}, {"padtop", "8"}},
+       {},
+       "",
        "Error opening filters: " + padConflict},
       {"unknown filter", {{"vfilters", "nosuchfilter"}}, {}, "", "Error opening filters!"},
       {"malformed chain", {{"vfilters", "hflip,,["}}, {}, "", "Error opening filters!"},

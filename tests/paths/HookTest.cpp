@@ -37,10 +37,10 @@ struct HookCall {
 TEST_F(HookTest, CustomHookPaintsTheEncodedPictures) {
   struct PaintCase {
     const char* name;
-    bool update;        // what the hook leaves in update
-    int stopAt;         // frame number at which the hook asks to stop; 0 never
-    int throwAt;        // frame number at which the hook throws after painting; 0 never
-    int calls;          // calls the hook gets
+    bool update;                // what the hook leaves in update
+    int stopAt;                 // frame number at which the hook asks to stop; 0 never
+    int throwAt;                // frame number at which the hook throws after painting; 0 never
+    int calls;                  // calls the hook gets
     std::vector<bool> painted;  // of the first pictures; the rest as the last entry
   };
   const PaintCase cases[] = {
@@ -57,9 +57,9 @@ TEST_F(HookTest, CustomHookPaintsTheEncodedPictures) {
       TestSession run;
       run.session.CustomHookHandler = [&](TCustomFFmpeg&, TBitmap& bitmap, int frameNumber, int64_t pts,
                                           bool& update, bool& stop) {
-        calls.push_back({frameNumber, pts,
-                         fixtures::ReadFrameCounter(bitmap.Bits(), bitmap.Stride(), bitmap.Width(),
-                                                    bitmap.Height())});
+        calls.push_back(
+            {frameNumber, pts,
+             fixtures::ReadFrameCounter(bitmap.Bits(), bitmap.Stride(), bitmap.Width(), bitmap.Height())});
         EXPECT_TRUE(update);  // the hook is asked for an update unless it says otherwise
         bitmap.Fill(255, 255, 255);
         update = c.update;

@@ -17,7 +17,8 @@ testsupport::TempFolder& SourceFolder() {
 }
 
 // Decodes every picture of the first video stream.
-void ForEachPicture(const std::string& path, const std::function<void(const AVFrame&, double seconds)>& take) {
+void ForEachPicture(const std::string& path,
+                    const std::function<void(const AVFrame&, double seconds)>& take) {
   InputPtr input = OpenMedia(path);
   ASSERT_TRUE(input) << path;
   const int index = FirstStream(input.get(), AVMEDIA_TYPE_VIDEO);

@@ -44,8 +44,14 @@ TEST_F(VideoRulesTest, VideoSyncDuplicatesLatePicturesByRoundingHalvesToEven) {
   const GapCase cases[] = {
       // Picture 15 comes 2.5 frames late: round(2.5) = 2 writes it twice;
       // picture 16 is then 1.5 frames late, round(1.5) = 2 again.
-      {"2.5 frames", 0.6, 0.1, {{"vsync", "1"}}, {"*** 1 dup!", "*** 1 dup!"}, 2,
-       {13, 14, 15, 15, 16, 16, 17, 18}, 52},
+      {"2.5 frames",
+       0.6,
+       0.1,
+       {{"vsync", "1"}},
+       {"*** 1 dup!", "*** 1 dup!"},
+       2,
+       {13, 14, 15, 15, 16, 16, 17, 18},
+       52},
       // 3.5 frames: round(3.5) = 4, three duplicates; picture 16 is then on time.
       {"3.5 frames", 0.6, 0.14, {{"vsync", "1"}}, {"*** 3 dup!"}, 3, {13, 14, 15, 15, 15, 15, 16, 17}, 53},
       // Method 2 writes a late picture once and moves the output clock on.
@@ -77,7 +83,8 @@ TEST_F(VideoRulesTest, VideoSyncDuplicatesLatePicturesByRoundingHalvesToEven) {
     EXPECT_EQ(static_cast<int>(counters.size()), c.pictures);
     if (!c.counters.empty()) {
       ASSERT_GT(counters.size(), 13 + c.counters.size());
-      EXPECT_EQ(std::vector<int>(counters.begin() + 13, counters.begin() + 13 + c.counters.size()), c.counters);
+      EXPECT_EQ(std::vector<int>(counters.begin() + 13, counters.begin() + 13 + c.counters.size()),
+                c.counters);
     }
   }
 }
@@ -110,19 +117,46 @@ TEST_F(VideoRulesTest, CropAndPadGiveThePictureAndThePadColour) {
     const char* name;
     Options options;
     int width, height;
-    int cropTop, cropLeft;                    // of the source
-    int padTop, padBottom, padLeft, padRight; // of the output
-    bool scaled;                              // inner area scaled: compared loosely
+    int cropTop, cropLeft;                     // of the source
+    int padTop, padBottom, padLeft, padRight;  // of the output
+    bool scaled;                               // inner area scaled: compared loosely
   };
   const ShapeCase cases[] = {
       {"crop and pad",
-       {{"croptop", "8"}, {"cropbottom", "8"}, {"cropleft", "16"}, {"cropright", "16"}, {"padtop", "16"},
-        {"padbottom", "8"}, {"padleft", "8"}, {"padright", "24"}},
-       160, 128, 8, 16, 16, 8, 8, 24, false},
+       {{"croptop", "8"},
+        {"cropbottom", "8"},
+        {"cropleft", "16"},
+        {"cropright", "16"},
+        {"padtop", "16"},
+        {"padbottom", "8"},
+        {"padleft", "8"},
+        {"padright", "24"}},
+       160,
+       128,
+       8,
+       16,
+       16,
+       8,
+       8,
+       24,
+       false},
       {"crop, scale and pad",
-       {{"croptop", "8"}, {"cropbottom", "8"}, {"s", "200x100"}, {"padtop", "20"}, {"padbottom", "20"},
-        {"padleft", "0"}, {"padright", "0"}},
-       200, 140, 8, 0, 20, 20, 0, 0, true},
+       {{"croptop", "8"},
+        {"cropbottom", "8"},
+        {"s", "200x100"},
+        {"padtop", "20"},
+        {"padbottom", "20"},
+        {"padleft", "0"},
+        {"padright", "0"}},
+       200,
+       140,
+       8,
+       0,
+       20,
+       20,
+       0,
+       0,
+       true},
   };
   const std::vector<paths_test::Planes> source = paths_test::DecodePlanes(paths_test::Source());
   ASSERT_EQ(source.size(), 50u);

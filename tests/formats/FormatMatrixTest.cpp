@@ -255,7 +255,7 @@ TEST_P(FormatMatrixTest, ConvertsAndDecodesAsChosen) {
   if (!matrixCase.DefaultPair) SaveFormatChoices(global_, choices);
   SCOPED_TRACE(std::string(FormatText(n)) + " " + Describe(choices));
   const Expected expected = ExpectedOutput(profile, choices);
-  ASSERT_FALSE(expected.Muxer.empty()) << "no container for ." << profile.FileExt;
+  ASSERT_FALSE(expected.Muxer.empty()) << "no container for the file type of " << FormatText(n);
 
   DIZAVUrevadado converter;
   EventRecorder recorder(converter);

@@ -358,9 +358,10 @@ public:
   THookAction HookAction = haContinue;
   int HookRangeIndex = 0;  // the hook range last matched; the search starts there
   // Working pictures of the hooks, kept from picture to picture: the private
-  // copy the hooks paint on, the bitmap handed to the custom hook and the
-  // cached conversions between the decoded format and the bitmap's BGR rows.
-  FramePtr HookPicture;
+  // copies the hooks paint on (as many as encoders and filters hold at once),
+  // the bitmap handed to the custom hook and the cached conversions between
+  // the decoded format and the bitmap's BGR rows.
+  std::vector<FramePtr> HookPictures;
   TBitmap HookBitmap;
   SwsContextPtr ToRgbContext;
   SwsContextPtr FromRgbContext;

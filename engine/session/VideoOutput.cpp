@@ -269,21 +269,29 @@ AVFrame* TCustomFFmpeg::PrepareVideoFrame(TInputStreamState& ist, AVFrame* pictu
 }
 
 AVFrame* TCustomFFmpeg::HookCopy(const AVFrame* picture) {
-  if (!HookPicture) HookPicture.reset(FF.av_frame_alloc());
-  AVFrame* copy = HookPicture.get();
-  if (!copy) return nullptr;
-  // The buffer is reused unless its shape differs or an encoder or a filter
-  // still holds the last picture painted in it.
-  if (!copy->buf[0] || copy->width != picture->width || copy->height != picture->height ||
-      copy->format != picture->format || !FF.av_frame_is_writable(copy)) {
-    FF.av_frame_unref(copy);
-    copy->format = picture->format;
-    copy->width = picture->width;
-    copy->height = picture->height;
-    if (FF.av_frame_get_buffer(copy, 0) < 0) {
-      FF.av_frame_unref(copy);
-      return nullptr;
+  // A copy of that shape that no encoder or filter still holds, else a new
+  // one for the pool.
+  AVFrame* copy = nullptr;
+  for (FramePtr& candidate : HookPictures) {
+    if (candidate->width == picture->width && candidate->height == picture->height &&
+        candidate->format == picture->format && FF.av_frame_is_writable(candidate.get())) {
+      copy = candidate.get();
+      break;
     }
+  }
+  if (!copy) {
+    std::erase_if(HookPictures, [picture](const FramePtr& candidate) {
+      return candidate->width != picture->width || candidate->height != picture->height ||
+             candidate->format != picture->format;
+    });
+    FramePtr made(FF.av_frame_alloc());
+    if (!made) return nullptr;
+    made->format = picture->format;
+    made->width = picture->width;
+    made->height = picture->height;
+    if (FF.av_frame_get_buffer(made.get(), 0) < 0) return nullptr;
+    HookPictures.push_back(std::move(made));
+    copy = HookPictures.back().get();
   }
   FF.av_image_copy(copy->data, copy->linesize, const_cast<const uint8_t**>(picture->data), picture->linesize,
                    static_cast<AVPixelFormat>(picture->format), picture->width, picture->height);

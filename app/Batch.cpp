@@ -14,6 +14,7 @@
 #include "app/SourceInfo.h"
 #include "engine/binding/MyUtils.h"
 #include "engine/binding/OpenError.h"
+#include "engine/binding/ProgramFolder.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Why a name given to Add is not a file that can be read; empty when it is.
+// Why a name given to Add is not a file that can be read (with the message);
+// arAdded when it is one.
 TAddResult::TStatus CheckReadableFile(const std::string& name, std::string& message) {
   struct stat info {};
   if (stat(name.c_str(), &info) != 0) {
@@ -152,7 +154,13 @@ void TBatchTracker::EndBatch() {
 
 TBatchConverter::TBatchConverter(DIZAVUrevadado& converter, TFileList& list, const TGlobalObject& global,
                                  TBatchView& view, TSystemActions* actions)
-    : converter_(converter), list_(list), global_(global), view_(view), actions_(actions), naming_(global) {
+    : converter_(converter),
+      list_(list),
+      global_(global),
+      view_(view),
+      actions_(actions),
+      naming_(global),
+      libraryFolder_(BundledLibraryFolder()) {
   naming_.OnFolderWarning = [this](const std::string& text) {
     view_.ShowMessage(bmFolderWarning, "Warning", text);
   };

@@ -171,7 +171,8 @@ public:
   // The chosen output format, 0 to 17.
   void SetFormatIndex(int formatIndex) { formatIndex_ = formatIndex; }
   int FormatIndex() const { return formatIndex_; }
-  // The folder the media libraries load from; empty: the system's.
+  // The folder the media libraries load from: by default the "LibAV"
+  // folder beside the program when there is one; empty: the system's.
   void SetLibraryFolder(const std::string& folder) { libraryFolder_ = folder; }
   // Whether each job hands every converted picture to OnCustomHook (the
   // windows' progress preview). On by default.

@@ -134,7 +134,6 @@ int Convert(const TCliOptions& options) {
   TCliView view(list, static_cast<int>(options.Files.size()), options.Quiet, !options.Quiet && isatty(2));
   TBatchConverter batch(converter, list, global, view);
   batch.SetFormatIndex(formatIndex);
-  batch.SetLibraryFolder(BundledLibraryFolder());
   batch.SetThreadMode(options.Jobs);
   // Nobody looks at the converted pictures here.
   batch.SetPictureHook(false);

@@ -322,4 +322,9 @@ void TCustomFFmpeg::FlushEncoder(AVFormatContext* os, TOutputStreamState& ost) {
   }
   if (enc->codec_type == AVMEDIA_TYPE_AUDIO || enc->codec_type == AVMEDIA_TYPE_VIDEO)
     EncodeFrame(os, ost, nullptr);
+  // A DVB clearing page held for its time.
+  if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && ost.HeldClear && ost.HeldClear->data) {
+    WritePacket(os, ost.HeldClear.get(), ost);
+    FF.av_packet_unref(ost.HeldClear.get());
+  }
 }

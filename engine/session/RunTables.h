@@ -129,6 +129,9 @@ struct TOutputStreamState {
   FILE* PassLogFile = nullptr;  // two-pass statistics written in pass 1
 
   PacketPtr Packet;  // encoder output, reused
+  // DVB subtitles: the empty page that clears the last page, held until the
+  // next page comes (and dropped when that page comes first) or the end.
+  PacketPtr HeldClear;
   std::vector<PacketPtr> FilterPackets;  // output of each bitstream filter of the chain
   // End (pts + duration) of the last packet handed to the muxer, in the
   // stream's time base: the muxer's clock of this stream.

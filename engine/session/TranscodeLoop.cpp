@@ -251,8 +251,13 @@ int TCustomFFmpeg::ProcessInputPacket(TInputStreamState& ist, int istIndex, cons
   if (dec->codec_type == AVMEDIA_TYPE_AUDIO || dec->codec_type == AVMEDIA_TYPE_VIDEO)
     return DecodeAudioVideo(ist, istIndex, packet);
   if (dec->codec_type != AVMEDIA_TYPE_SUBTITLE) return -1;
-  // Subtitle decoders hold nothing back: there is nothing to drain.
-  if (!packet) return 0;
+  if (!packet) {
+    // Subtitle decoders hold nothing back; an encoder may still hold a
+    // packet for its time.
+    for (TOutputStreamState& ost : tables.OutputStreams)
+      if (ost.SourceIndex == istIndex && ost.EncodingNeeded) FlushEncoder(OutputFiles[ost.FileIndex], ost);
+    return 0;
+  }
   AVSubtitle subtitle{};
   int gotSubtitle = 0;
   if (FF.avcodec_decode_subtitle2(dec, &subtitle, &gotSubtitle, const_cast<AVPacket*>(packet)) < 0) return -1;

@@ -517,8 +517,14 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
     }
   } restore{subtitle, start, end, rects};
 
-  // DVB subtitles take two packets: the page at the start, and an empty
-  // page that clears it at the end.
+  // DVB subtitles take two packets: the page at its start, and an empty
+  // page that clears it at its end. The clearing waits for the next page:
+  // when that page comes first it replaces the old one anyway, and the
+  // clearing is dropped (written, it would put the stream's time back).
+  if (dvb && !ost.HeldClear) {
+    ost.HeldClear.reset(FF.av_packet_alloc());
+    if (!ost.HeldClear) throw FFMpegException("av_mallocz fail");
+  }
   for (int i = 0; i < (dvb ? 2 : 1); ++i) {
     if (i == 1) subtitle->num_rects = 0;
     const int size = FF.avcodec_encode_subtitle(enc, SubtitleBuffer.data(),
@@ -528,13 +534,19 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* os, TOutputStreamState& ost,
       Log(0, "Subtitle encoding failed");
       return;
     }
-    AVPacket* packet = ost.Packet.get();
+    const int64_t at =
+        FF.av_rescale_q(pts, from, to) + FF.av_rescale_q(i == 0 ? start : end, kMilliseconds, to);
+    if (i == 0 && dvb && ost.HeldClear->data) {
+      if (ost.HeldClear->pts <= at) WritePacket(os, ost.HeldClear.get(), ost);
+      FF.av_packet_unref(ost.HeldClear.get());
+    }
+    AVPacket* packet = i == 0 ? ost.Packet.get() : ost.HeldClear.get();
     if (FF.av_new_packet(packet, size) < 0) throw FFMpegException("av_mallocz fail");
     std::memcpy(packet->data, SubtitleBuffer.data(), static_cast<size_t>(size));
     packet->stream_index = ost.StreamIndex;
-    packet->pts = FF.av_rescale_q(pts, from, to) + FF.av_rescale_q(i == 0 ? start : end, kMilliseconds, to);
+    packet->pts = packet->dts = at;
     if (!dvb && end > start) packet->duration = FF.av_rescale_q(end - start, kMilliseconds, to);
-    packet->dts = packet->pts;
+    if (i == 1) break;  // held for its time
     WritePacket(os, packet, ost);
     FF.av_packet_unref(packet);
   }

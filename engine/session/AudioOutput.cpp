@@ -41,8 +41,8 @@ SwrContext* MakeConverter(const AVChannelLayout& outLayout, AVSampleFormat outFo
   return context;
 }
 
-// The largest unit after silence was put in front of it; a longer gap is
-// closed over several units.
+// The largest unit after silence was put in front of it; a longer gap goes
+// out as units of silence of at most that size first.
 constexpr int64_t kMaxUnitBytes = 131072;
 
 void EnsureSize(std::vector<uint8_t>& buffer, size_t bytes) {

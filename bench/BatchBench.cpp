@@ -77,12 +77,12 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-void Generate(const std::string& path, const fixtures::MediaSpec& spec) {
+void Generate(const std::string& path, const fixtures::MediaSpec& recipe) {
   if (fs::exists(path)) return;
   std::printf("generating %s ...\n", path.c_str());
   std::fflush(stdout);
   std::string error;
-  if (!fixtures::WriteMedia(path, spec, &error)) {
+  if (!fixtures::WriteMedia(path, recipe, &error)) {
     std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), error.c_str());
     std::exit(1);
   }
@@ -91,15 +91,15 @@ void Generate(const std::string& path, const fixtures::MediaSpec& spec) {
 // count copies of a short file under distinct names (the batch skips a file
 // named twice).
 std::vector<std::string> ShortFiles(const std::string& folder, int count) {
-  fixtures::MediaSpec spec;
-  spec.muxer = "avi";
-  spec.videoCodec = "mpeg4";
-  spec.audioCodec = "libmp3lame";
-  spec.width = 320;
-  spec.height = 240;
-  spec.seconds = 3;
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "avi";
+  recipe.videoCodec = "mpeg4";
+  recipe.audioCodec = "libmp3lame";
+  recipe.width = 320;
+  recipe.height = 240;
+  recipe.seconds = 3;
   const std::string original = folder + "/short_mpeg4_mp3_3s.avi";
-  Generate(original, spec);
+  Generate(original, recipe);
   fs::create_directories(folder + "/batch");
   std::vector<std::string> files;
   for (int i = 1; i <= count; ++i) {
@@ -114,17 +114,17 @@ std::vector<std::string> ShortFiles(const std::string& folder, int count) {
 
 // The transcode bench's input of the same length, shared through the folder.
 std::string LongFile(const std::string& folder, int seconds) {
-  fixtures::MediaSpec spec;
-  spec.muxer = "mp4";
-  spec.videoCodec = "libx264";
-  spec.audioCodec = "aac";
-  spec.width = 1280;
-  spec.height = 720;
-  spec.gopSize = 250;
-  spec.maxBFrames = 2;
-  spec.seconds = seconds;
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "mp4";
+  recipe.videoCodec = "libx264";
+  recipe.audioCodec = "aac";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.gopSize = 250;
+  recipe.maxBFrames = 2;
+  recipe.seconds = seconds;
   const std::string path = folder + "/h264_aac_720p_" + std::to_string(seconds) + "s.mp4";
-  Generate(path, spec);
+  Generate(path, recipe);
   return path;
 }
 

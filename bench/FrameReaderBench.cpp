@@ -67,19 +67,19 @@ std::string BenchFile(const std::string& folder) {
   std::filesystem::create_directories(folder);
   const std::string path = folder + "/h264_720p_gop250.mp4";
   if (std::filesystem::exists(path)) return path;
-  fixtures::MediaSpec spec;
-  spec.muxer = "mp4";
-  spec.videoCodec = "libx264";
-  spec.width = 1280;
-  spec.height = 720;
-  spec.frameRate = AVRational{kFrameRate, 1};
-  spec.gopSize = 250;
-  spec.maxBFrames = 2;
-  spec.seconds = kSeconds;
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "mp4";
+  recipe.videoCodec = "libx264";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.frameRate = AVRational{kFrameRate, 1};
+  recipe.gopSize = 250;
+  recipe.maxBFrames = 2;
+  recipe.seconds = kSeconds;
   std::printf("generating %s ...\n", path.c_str());
   const Clock::time_point start = Clock::now();
   std::string error;
-  if (!fixtures::WriteMedia(path, spec, &error)) {
+  if (!fixtures::WriteMedia(path, recipe, &error)) {
     std::fprintf(stderr, "cannot write the bench file: %s\n", error.c_str());
     std::exit(1);
   }

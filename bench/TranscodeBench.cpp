@@ -59,20 +59,20 @@ std::string BenchFile(const std::string& folder, int seconds) {
   std::filesystem::create_directories(folder);
   const std::string path = folder + "/h264_aac_720p_" + std::to_string(seconds) + "s.mp4";
   if (std::filesystem::exists(path)) return path;
-  fixtures::MediaSpec spec;
-  spec.muxer = "mp4";
-  spec.videoCodec = "libx264";
-  spec.audioCodec = "aac";
-  spec.width = 1280;
-  spec.height = 720;
-  spec.gopSize = 250;
-  spec.maxBFrames = 2;
-  spec.seconds = seconds;
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "mp4";
+  recipe.videoCodec = "libx264";
+  recipe.audioCodec = "aac";
+  recipe.width = 1280;
+  recipe.height = 720;
+  recipe.gopSize = 250;
+  recipe.maxBFrames = 2;
+  recipe.seconds = seconds;
   std::printf("generating %s ...\n", path.c_str());
   std::fflush(stdout);
   const Clock::time_point start = Clock::now();
   std::string error;
-  if (!fixtures::WriteMedia(path, spec, &error)) {
+  if (!fixtures::WriteMedia(path, recipe, &error)) {
     std::fprintf(stderr, "cannot write the bench file: %s\n", error.c_str());
     std::exit(1);
   }

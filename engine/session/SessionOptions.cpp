@@ -516,14 +516,14 @@ void TCustomFFmpeg::ApplyBitstreamFilter(char kind, const std::string& value) {
   if (value.empty() || value[0] == '=') return;
   const size_t equals = value.find('=');
   const std::string name = value.substr(0, equals);
-  TBitstreamFilterSpec spec;
-  spec.Filter = FF.av_bsf_get_by_name(name.c_str());
-  if (!spec.Filter) Fail(FormatText("Unknown bitstream filter %s", Trim(value).c_str()));
-  if (equals != std::string::npos) spec.Arguments = value.substr(equals + 1);
+  TBitstreamFilterSpec filterSpec;
+  filterSpec.Filter = FF.av_bsf_get_by_name(name.c_str());
+  if (!filterSpec.Filter) Fail(FormatText("Unknown bitstream filter %s", Trim(value).c_str()));
+  if (equals != std::string::npos) filterSpec.Arguments = value.substr(equals + 1);
   auto& chain = kind == 'v'   ? VideoBitstreamFilters
                 : kind == 'a' ? AudioBitstreamFilters
                               : SubtitleBitstreamFilters;
-  chain.push_back(std::move(spec));
+  chain.push_back(std::move(filterSpec));
 }
 
 void TCustomFFmpeg::ApplyVideoHook(const std::string& value) {

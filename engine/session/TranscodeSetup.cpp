@@ -396,9 +396,9 @@ void TCustomFFmpeg::CreateBitstreamFilters(TOutputStreamState& ost) {
   record.BitstreamContexts.clear();
   ost.FilterPackets.clear();
   const AVCodecParameters* parameters = ost.Stream->codecpar;
-  for (const TBitstreamFilterSpec& spec : record.BitstreamFilters) {
+  for (const TBitstreamFilterSpec& filterSpec : record.BitstreamFilters) {
     AVBSFContext* raw = nullptr;
-    int result = FF.av_bsf_alloc(spec.Filter, &raw);
+    int result = FF.av_bsf_alloc(filterSpec.Filter, &raw);
     BsfContextPtr filter(raw);
     if (result >= 0) result = FF.avcodec_parameters_copy(filter->par_in, parameters);
     if (result >= 0) {
@@ -406,7 +406,7 @@ void TCustomFFmpeg::CreateBitstreamFilters(TOutputStreamState& ost) {
       result = FF.av_bsf_init(filter.get());
     }
     if (result < 0) {
-      const std::string text = FormatText("%s failed for stream %d, codec %s", spec.Filter->name, ost.StreamIndex,
+      const std::string text = FormatText("%s failed for stream %d, codec %s", filterSpec.Filter->name, ost.StreamIndex,
                                           record.Codec ? record.Codec->name : "copy");
       throw FFMpegException(FormatOpenError(text, result));
     }

@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "tests/fixtures/FixtureGenerator.h"
-#include "tests/fixtures/MediaInspection.h"
+#include "tests/fixtures/MediaCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -263,16 +263,16 @@ TEST(CliConvertTest, CtrlCStopsTheBatchCleanly) {
   TempFolder temp;
   // Long enough that the first file is still converting when the signal
   // arrives.
-  fixtures::MediaSpec spec;
-  spec.muxer = "avi";
-  spec.videoCodec = "mpeg4";
-  spec.audioCodec = "libmp3lame";
-  spec.width = 320;
-  spec.height = 240;
-  spec.seconds = 40;
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "avi";
+  recipe.videoCodec = "mpeg4";
+  recipe.audioCodec = "libmp3lame";
+  recipe.width = 320;
+  recipe.height = 240;
+  recipe.seconds = 40;
   const std::string longFile = temp.File("long.avi");
   std::string error;
-  ASSERT_TRUE(fixtures::WriteMedia(longFile, spec, &error)) << error;
+  ASSERT_TRUE(fixtures::WriteMedia(longFile, recipe, &error)) << error;
 
   Converter converter(temp);
   converter.Start(Args(

@@ -25,15 +25,15 @@ inline std::string LongInput() {
   static testsupport::TempFolder folder;
   static const std::string path = [] {
     const std::string file = folder.File("long.avi");
-    fixtures::MediaSpec spec;
-    spec.muxer = "avi";
-    spec.videoCodec = "mpeg4";
-    spec.audioCodec = "mp2";
-    spec.width = 320;
-    spec.height = 240;
-    spec.seconds = 60;
+    fixtures::MediaSpec recipe;
+    recipe.muxer = "avi";
+    recipe.videoCodec = "mpeg4";
+    recipe.audioCodec = "mp2";
+    recipe.width = 320;
+    recipe.height = 240;
+    recipe.seconds = 60;
     std::string error;
-    if (!fixtures::WriteMedia(file, spec, &error)) ADD_FAILURE() << "cannot write " << file << ": " << error;
+    if (!fixtures::WriteMedia(file, recipe, &error)) ADD_FAILURE() << "cannot write " << file << ": " << error;
     return file;
   }();
   return path;

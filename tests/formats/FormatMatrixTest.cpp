@@ -34,7 +34,7 @@ extern "C" {
 #include "engine/binding/CodecAliases.h"
 #include "tests/component/ComponentTesting.h"
 #include "tests/fixtures/FixtureGenerator.h"
-#include "tests/fixtures/MediaInspection.h"
+#include "tests/fixtures/MediaCheck.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -116,16 +116,16 @@ const std::string& Source() {
   static testsupport::TempFolder folder;
   static const std::string path = [] {
     const std::string file = folder.File("source.avi");
-    fixtures::MediaSpec spec;
-    spec.muxer = "avi";
-    spec.videoCodec = "mpeg4";
-    spec.videoTag = "DIVX";
-    spec.audioCodec = "libmp3lame";
-    spec.width = kSourceWidth;
-    spec.height = kSourceHeight;
-    spec.seconds = kSourceSeconds;
+    fixtures::MediaSpec recipe;
+    recipe.muxer = "avi";
+    recipe.videoCodec = "mpeg4";
+    recipe.videoTag = "DIVX";
+    recipe.audioCodec = "libmp3lame";
+    recipe.width = kSourceWidth;
+    recipe.height = kSourceHeight;
+    recipe.seconds = kSourceSeconds;
     std::string error;
-    if (!fixtures::WriteMedia(file, spec, &error)) ADD_FAILURE() << "cannot write " << file << ": " << error;
+    if (!fixtures::WriteMedia(file, recipe, &error)) ADD_FAILURE() << "cannot write " << file << ": " << error;
     return file;
   }();
   return path;

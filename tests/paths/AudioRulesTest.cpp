@@ -42,13 +42,13 @@ TEST_F(AudioRulesTest, VolumeScalesEverySampleAndClipsAtFullScale) {
 
 // A source whose audio starts later than its pictures.
 std::string LateAudio(double offset) {
-  fixtures::MediaSpec spec;
-  spec.muxer = "matroska";
-  spec.videoCodec = "mpeg4";
-  spec.audioCodec = "pcm_s16le";
-  spec.seconds = 2.0;
-  spec.audioStartOffset = offset;
-  return paths_test::Generated("late" + std::to_string(static_cast<int>(offset * 10)) + ".mkv", spec);
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "matroska";
+  recipe.videoCodec = "mpeg4";
+  recipe.audioCodec = "pcm_s16le";
+  recipe.seconds = 2.0;
+  recipe.audioStartOffset = offset;
+  return paths_test::Generated("late" + std::to_string(static_cast<int>(offset * 10)) + ".mkv", recipe);
 }
 
 TEST_F(AudioRulesTest, LateStartIsPaddedWithSilenceBySyncMethodOne) {

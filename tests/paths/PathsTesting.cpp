@@ -54,21 +54,21 @@ void ForEachPicture(const std::string& path,
 
 const std::string& Source() {
   static const std::string path = [] {
-    fixtures::MediaSpec spec;
-    spec.muxer = "matroska";
-    spec.videoCodec = "mpeg4";
-    spec.audioCodec = "pcm_s16le";
-    spec.seconds = 2.0;
-    return Generated("source.mkv", spec);
+    fixtures::MediaSpec recipe;
+    recipe.muxer = "matroska";
+    recipe.videoCodec = "mpeg4";
+    recipe.audioCodec = "pcm_s16le";
+    recipe.seconds = 2.0;
+    return Generated("source.mkv", recipe);
   }();
   return path;
 }
 
-std::string Generated(const std::string& name, const fixtures::MediaSpec& spec) {
+std::string Generated(const std::string& name, const fixtures::MediaSpec& recipe) {
   const std::string path = SourceFolder().File(name);
   if (!std::filesystem::exists(path)) {
     std::string error;
-    EXPECT_TRUE(fixtures::WriteMedia(path, spec, &error)) << error;
+    EXPECT_TRUE(fixtures::WriteMedia(path, recipe, &error)) << error;
   }
   return path;
 }

@@ -13,8 +13,8 @@ namespace paths_test {
 const std::string& Source();
 
 // Another generated file, made on first use under the program's folder of
-// generated sources; name picks the file, spec describes it.
-std::string Generated(const std::string& name, const fixtures::MediaSpec& spec);
+// generated sources; name picks the file, recipe describes it.
+std::string Generated(const std::string& name, const fixtures::MediaSpec& recipe);
 
 // One decoded picture, planes as the decoder gave them.
 struct Planes {

@@ -62,11 +62,11 @@ TEST_F(SessionTest, AudioOnlyInputKeepsThePictureSettings) {
 
 TEST_F(SessionTest, TotalDurationIsTheLongestInputUntilAnOptionReplacesIt) {
   const std::string shortFile = folder.File("short.avi");
-  fixtures::MediaSpec spec;
-  spec.muxer = "avi";
-  spec.videoCodec = "mpeg4";
-  spec.seconds = 1.0;
-  ASSERT_TRUE(fixtures::WriteMedia(shortFile, spec));
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "avi";
+  recipe.videoCodec = "mpeg4";
+  recipe.seconds = 1.0;
+  ASSERT_TRUE(fixtures::WriteMedia(shortFile, recipe));
 
   ASSERT_TRUE(session.OpenInputFile(Fixture("avi_mpeg4_mp3.avi"))) << session.LastError;
   const int64_t longest = session.TotalDuration;

@@ -14,14 +14,14 @@ int64_t Option(void* holder, const char* name) {
 
 TEST_F(SessionTest, DvdFromA2997InputIsNtsc) {
   const std::string input = folder.File("ntsc.avi");
-  fixtures::MediaSpec spec;
-  spec.muxer = "avi";
-  spec.videoCodec = "mpeg4";
-  spec.frameRate = AVRational{30000, 1001};
-  spec.audioCodec = "mp2";
-  spec.channels = 1;
-  spec.seconds = 1.0;
-  ASSERT_TRUE(fixtures::WriteMedia(input, spec));
+  fixtures::MediaSpec recipe;
+  recipe.muxer = "avi";
+  recipe.videoCodec = "mpeg4";
+  recipe.frameRate = AVRational{30000, 1001};
+  recipe.audioCodec = "mp2";
+  recipe.channels = 1;
+  recipe.seconds = 1.0;
+  ASSERT_TRUE(fixtures::WriteMedia(input, recipe));
   ASSERT_TRUE(session.OpenInputFile(input)) << session.LastError;
 
   session.ParseOption("target", "dvd");

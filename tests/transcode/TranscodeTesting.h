@@ -11,7 +11,7 @@
 #include "engine/binding/MediaLibraries.h"
 #include "engine/session/CustomFFmpeg.h"
 #include "tests/fixtures/FixtureGenerator.h"
-#include "tests/fixtures/MediaInspection.h"
+#include "tests/fixtures/MediaCheck.h"
 #include "tests/support/TestSupport.h"
 
 using Options = std::vector<std::pair<std::string, std::string>>;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/component/ZERIConverter.h"
+#include "BenchMedia.h"
 #include "tests/fixtures/FixtureGenerator.h"
 
 namespace {
@@ -56,29 +57,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-// The same input the transcode bench uses, generated once and kept.
-std::string BenchFile(const std::string& folder, int seconds) {
-  std::filesystem::create_directories(folder);
-  const std::string path = folder + "/h264_aac_720p_" + std::to_string(seconds) + "s.mp4";
-  if (std::filesystem::exists(path)) return path;
-  fixtures::MediaSpec recipe;
-  recipe.muxer = "mp4";
-  recipe.videoCodec = "libx264";
-  recipe.audioCodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.gopSize = 250;
-  recipe.maxBFrames = 2;
-  recipe.seconds = seconds;
-  std::printf("generating %s ...\n", path.c_str());
-  std::fflush(stdout);
-  std::string error;
-  if (!fixtures::WriteMedia(path, recipe, &error)) {
-    std::fprintf(stderr, "cannot write the bench file: %s\n", error.c_str());
-    std::exit(1);
-  }
-  return path;
-}
 
 double ProcessorSeconds() {
   rusage usage{};
@@ -164,7 +142,7 @@ Result Convert(const std::string& input, const std::string& output, const Conver
 
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
-  const std::string input = BenchFile(options.mediaFolder, options.seconds);
+  const std::string input = HdBenchFile(options.mediaFolder, options.seconds);
   const Conversion conversions[] = {
       {"MP4 H.264 + AAC", "mp4", "mp4", "libx264", "aac"},
       {"AVI MPEG-4 + MP3", "avi", "avi", "mpeg4", "libmp3lame"},

@@ -25,6 +25,7 @@
 
 #include "engine/binding/MediaLibraries.h"
 #include "engine/session/CustomFFmpeg.h"
+#include "BenchMedia.h"
 #include "tests/fixtures/FixtureGenerator.h"
 
 namespace {
@@ -205,29 +206,6 @@ Settings ParseSettings(int argc, char** argv) {
   return settings;
 }
 
-// The bench input, generated once and kept (the same file as bench_transcode's).
-std::string BenchFile(const std::string& folder, int seconds) {
-  std::filesystem::create_directories(folder);
-  const std::string path = folder + "/h264_aac_720p_" + std::to_string(seconds) + "s.mp4";
-  if (std::filesystem::exists(path)) return path;
-  fixtures::MediaSpec recipe;
-  recipe.muxer = "mp4";
-  recipe.videoCodec = "libx264";
-  recipe.audioCodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.gopSize = 250;
-  recipe.maxBFrames = 2;
-  recipe.seconds = seconds;
-  std::printf("generating %s ...\n", path.c_str());
-  std::fflush(stdout);
-  std::string error;
-  if (!fixtures::WriteMedia(path, recipe, &error)) {
-    std::fprintf(stderr, "cannot write the bench file: %s\n", error.c_str());
-    std::exit(1);
-  }
-  return path;
-}
 
 // What the child process reports back.
 struct RunResult {
@@ -277,7 +255,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   FF.av_log_set_level(AV_LOG_ERROR);
-  const std::string input = BenchFile(settings.mediaFolder, settings.seconds);
+  const std::string input = HdBenchFile(settings.mediaFolder, settings.seconds);
   const std::string outFolder = settings.mediaFolder + "/paths-out";
   std::filesystem::create_directories(outFolder);
 

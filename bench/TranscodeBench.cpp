@@ -22,6 +22,7 @@
 
 #include "engine/binding/MediaLibraries.h"
 #include "engine/session/CustomFFmpeg.h"
+#include "BenchMedia.h"
 #include "tests/fixtures/FixtureGenerator.h"
 
 namespace {
@@ -54,32 +55,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-// The bench input of a given length, generated once and kept.
-std::string BenchFile(const std::string& folder, int seconds) {
-  std::filesystem::create_directories(folder);
-  const std::string path = folder + "/h264_aac_720p_" + std::to_string(seconds) + "s.mp4";
-  if (std::filesystem::exists(path)) return path;
-  fixtures::MediaSpec recipe;
-  recipe.muxer = "mp4";
-  recipe.videoCodec = "libx264";
-  recipe.audioCodec = "aac";
-  recipe.width = 1280;
-  recipe.height = 720;
-  recipe.gopSize = 250;
-  recipe.maxBFrames = 2;
-  recipe.seconds = seconds;
-  std::printf("generating %s ...\n", path.c_str());
-  std::fflush(stdout);
-  const Clock::time_point start = Clock::now();
-  std::string error;
-  if (!fixtures::WriteMedia(path, recipe, &error)) {
-    std::fprintf(stderr, "cannot write the bench file: %s\n", error.c_str());
-    std::exit(1);
-  }
-  std::printf("generated in %.1f s, %.1f MB\n", std::chrono::duration<double>(Clock::now() - start).count(),
-              static_cast<double>(std::filesystem::file_size(path)) / 1e6);
-  return path;
-}
 
 double CpuSeconds() {
   rusage usage{};
@@ -202,7 +177,7 @@ int main(int argc, char** argv) {
   }
   FF.av_log_set_level(AV_LOG_ERROR);
   std::vector<std::string> files;
-  for (int seconds : options.lengths) files.push_back(BenchFile(options.mediaFolder, seconds));
+  for (int seconds : options.lengths) files.push_back(HdBenchFile(options.mediaFolder, seconds));
   const std::string out = options.mediaFolder + "/out";
 
   std::printf("stream copy of 1280x720 H.264 + AAC (25 fps, key frame every 250, B-frames):\n");

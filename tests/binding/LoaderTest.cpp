@@ -14,7 +14,9 @@ const std::string kStandIn = TOVRIN_STANDIN_DIR;
 
 // Full path of an installed library, found through the system's search.
 std::string InstalledPath(const std::string& name) {
-  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Kept mapped, like the loader keeps them: unmapping the media libraries
+  // would orphan what their dependencies allocated when they started.
+  void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle) return "";
   link_map* map = nullptr;
   std::string path;

@@ -493,6 +493,8 @@ private:
 
   // Output streams (OutputStreams.cpp).
   TOutputFileRecord& RecordOf(AVFormatContext* output);
+  const AVCodec* ChooseEncoder(AVFormatContext* output, const std::string& name, AVMediaType type,
+                               AVCodecID& codecId);
   TOutputStreamRecord& AddStream(AVFormatContext* output, TOutputFileRecord& record, const AVCodec* codec,
                                  bool streamCopy);
   void CheckStreamRoom(AVFormatContext* output);

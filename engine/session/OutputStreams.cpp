@@ -111,17 +111,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output) {
   int substituteTag = 0;
   std::vector<RcOverride> overrides;
   if (!streamCopy) {
-    if (!VideoCodecName.empty()) {
-      codec = FindCodecByName(VideoCodecName, AVMEDIA_TYPE_VIDEO, true);
-      if (!codec) throw FFMpegException(LastError);
-      // The built-in encoder standing in for an external one writes its tag.
-      if (VideoCodecName == "libxvid" && std::strcmp(codec->name, "libxvid") != 0)
-        substituteTag = MKTAG('x', 'v', 'i', 'd');
-    } else {
-      codecId = FF.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_VIDEO);
-      codec = FF.avcodec_find_encoder(codecId);
-    }
-    if (codec) codecId = codec->id;
+    codec = ChooseEncoder(output, VideoCodecName, AVMEDIA_TYPE_VIDEO, codecId);
+    // The built-in encoder standing in for an external one writes its tag.
+    if (VideoCodecName == "libxvid" && std::strcmp(codec->name, "libxvid") != 0)
+      substituteTag = MKTAG('x', 'v', 'i', 'd');
     try {
       overrides = ParseRcOverride(VideoRcOverride);
     } catch (const FFMpegException&) {
@@ -208,6 +201,24 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output) {
   VideoStreamCopy = 0;
 }
 
+// The encoder of a new stream: the one named, else the muxer's own codec for
+// the type (for subtitles too: a stream without any encoder would fail the
+// run). codecId receives the encoder's id, or the guessed id when no encoder
+// exists for it.
+const AVCodec* TCustomFFmpeg::ChooseEncoder(AVFormatContext* output, const std::string& name, AVMediaType type,
+                                            AVCodecID& codecId) {
+  if (!name.empty()) {
+    const AVCodec* codec = FindCodecByName(name, type, true);
+    if (!codec) throw FFMpegException(LastError);
+    codecId = codec->id;
+    return codec;
+  }
+  codecId = FF.av_guess_codec(output->oformat, nullptr, output->url, nullptr, type);
+  const AVCodec* codec = FF.avcodec_find_encoder(codecId);
+  if (codec) codecId = codec->id;
+  return codec;
+}
+
 void TCustomFFmpeg::NewAudioStream(AVFormatContext* output) {
   TOutputFileRecord& record = RecordOf(output);
   CheckStreamRoom(output);
@@ -217,14 +228,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* output) {
   const AVCodec* codec = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   if (!streamCopy) {
-    if (!AudioCodecName.empty()) {
-      codec = FindCodecByName(AudioCodecName, AVMEDIA_TYPE_AUDIO, true);
-      if (!codec) throw FFMpegException(LastError);
-    } else {
-      codecId = FF.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_AUDIO);
-      codec = FF.avcodec_find_encoder(codecId);
-    }
-    if (codec) codecId = codec->id;
+    codec = ChooseEncoder(output, AudioCodecName, AVMEDIA_TYPE_AUDIO, codecId);
   }
 
   TOutputStreamRecord* added = nullptr;
@@ -288,16 +292,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* output) {
   const AVCodec* codec = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   if (!streamCopy) {
-    if (!SubtitleCodecName.empty()) {
-      codec = FindCodecByName(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true);
-      if (!codec) throw FFMpegException(LastError);
-    } else {
-      // Without a name the muxer's own subtitle format is written, as for
-      // audio and video; a stream without any encoder would fail the run.
-      codecId = FF.av_guess_codec(output->oformat, nullptr, output->url, nullptr, AVMEDIA_TYPE_SUBTITLE);
-      codec = FF.avcodec_find_encoder(codecId);
-    }
-    if (codec) codecId = codec->id;
+    codec = ChooseEncoder(output, SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, codecId);
   }
 
   TOutputStreamRecord* added = nullptr;
